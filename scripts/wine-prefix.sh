@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# wine-prefix.sh PREFIX setup|stop|map COMn DEVICE|hide COMn
+#
+# Manages a Wine prefix of the project's own. `setup` makes the prefix if it
+# is not there and hides COM1 to COM32 (an empty value hides a port; Wine's
+# automatic mapping of the machine's serial devices then moves past them, and
+# nothing of ours opens a port above COM10). `map` points one port at a test
+# device, `hide` hides it again, `stop` stops the prefix's wineserver.
+set -euo pipefail
+prefix=$1
+action=$2
+export WINEPREFIX=$prefix
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+
+ports_reg() {
+  printf 'REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\n'
+  cat
+}
+
+import_reg() {
+  local dir
+  dir=$(mktemp -d "${TMPDIR:-/tmp}/shiftlamp-ports.XXXXXX")
+  ports_reg > "$dir/ports.reg"
+  # A relative name: regedit would take a leading slash for a switch.
+  (cd "$dir" && wine regedit /S ports.reg >/dev/null 2>&1)
+  rm -rf "$dir"
+}
+
+case $action in
+  setup)
+    if [ ! -f "$prefix/system.reg" ]; then
+      mkdir -p "$prefix"
+      wineboot -i >/dev/null 2>&1
+      wineserver -w
+    fi
+    for i in $(seq 1 32); do printf '"COM%d"=""\n' "$i"; done | import_reg
+    # Links made by an earlier mapping are made again on first use.
+    rm -f "$prefix"/dosdevices/com[0-9]*
+    ;;
+  map)
+    port=$3 device=$4
+    printf '"%s"="%s"\n' "$port" "$device" | import_reg
+    rm -f "$prefix/dosdevices/${port,,}"
+    ;;
+  hide)
+    port=$3
+    printf '"%s"=""\n' "$port" | import_reg
+    rm -f "$prefix/dosdevices/${port,,}"
+    ;;
+  stop)
+    wineserver -k 2>/dev/null || true
+    wineserver -w 2>/dev/null || true
+    ;;
+  *)
+    echo "usage: $0 PREFIX setup|stop|map COMn DEVICE|hide COMn" >&2
+    exit 2
+    ;;
+esac

@@ -1,0 +1,16 @@
+// The shift-register transfer: clocks eight LED states into a 74HC595 wired
+// to a serial port's modem-control lines (RTS: data, DTR: shift clock, TXD
+// break: latch), 10 ms between line changes. No character is ever sent.
+#pragma once
+
+#include <cstdint>
+
+// The wanted level of LED k (1..8) before inversion; only bit 0 counts.
+// Asked at the moment LED k's bit is about to go on the data line.
+using LedStateFn = int32_t (*)(int32_t led, void* context);
+
+// Opens serial port object 0 on `portName`, clocks the eight states in (LED 8
+// first) and latches them, then closes the port. Returns non-zero when the
+// port opened and the sequence ran; 0 when it could not be opened, in which
+// case no line was touched.
+int32_t TransferToRegister(const char16_t* portName, int32_t invert, LedStateFn ledState, void* context);

@@ -1,0 +1,19 @@
+#include "platform/delay.h"
+
+#include "platform/os.h"
+
+namespace {
+// Tested and set without a lock: delays are taken on the GUI thread only.
+int TimerPeriodSet = 0;
+}  // namespace
+
+void DelayMs(int32_t milliseconds) {
+    if (TimerPeriodSet == 0) {
+        OsTimerPeriod1ms();
+        // Set even if the request was refused: it is not worth repeating.
+        TimerPeriodSet = 1;
+    }
+    OsSleepMs(milliseconds);
+}
+
+int DelayTimerPeriodSet() { return TimerPeriodSet; }

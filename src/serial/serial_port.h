@@ -1,0 +1,51 @@
+// Serial port objects: a COM device opened by name, configured in one call,
+// used only as three switchable modem-control lines, and closed again.
+// Objects are numbered by the caller (0 and up) or AnyNumber, in which case
+// the object's handle is returned and serves as its number afterwards.
+#pragma once
+
+#include <cstdint>
+
+class CommDevice;
+
+enum SerialHandshake : int32_t {
+    HANDSHAKE_NONE = 0,      // no flow control, RTS off
+    HANDSHAKE_RTS = 1,       // no flow control, RTS held on
+    HANDSHAKE_RTS_CTS = 2,   // hardware flow control
+    HANDSHAKE_XON_XOFF = 3,  // software flow control
+};
+
+enum SerialLine : int32_t {
+    LINE_DTR = 1,        // DTR on / off
+    LINE_RTS = 2,        // RTS on / off
+    LINE_TXD = 3,        // TXD held in break / released
+    LINE_XON_CHAR = 8,   // the XON character := low byte of the value
+    LINE_XOFF_CHAR = 9,  // the XOFF character := low byte of the value
+};
+
+// Creates the serial-port table. Called once at start-up before any other
+// serial operation. Returns 0 when memory is exhausted.
+int32_t SerialPortInit();
+
+// Drives every port through `device` from now on (the platform device unless
+// a test says otherwise). Only while no port is open.
+void SerialPortUseDevice(CommDevice* device);
+
+// Opens "\\.\" + name (at most 59 characters of it) exclusively and applies
+// the settings. Returns the platform handle for a numbered object, the
+// object's handle for AnyNumber, 0 on any failure (then no device stays open
+// and a port held under `number` before is untouched).
+intptr_t SerialPortOpen(intptr_t number, const char16_t* name, int32_t baudRate, int32_t parity,
+                        int32_t dataBits, float stops, int32_t handshake, int32_t inQueueSize,
+                        int32_t outQueueSize);
+
+// Switches one line or sets one flow-control character. Non-zero on success;
+// 0 for no such port, an invalid code, or a failing platform call.
+int32_t SerialPortSetLine(intptr_t number, int32_t code, int32_t value);
+
+// Closes one port; AnyNumber closes every open port (numbered ones by
+// ascending number, then unnumbered ones from the oldest).
+void SerialPortClose(intptr_t number);
+
+// Closes every port still open; called once at shutdown.
+void SerialPortEnd();
