@@ -43,6 +43,18 @@ void OsLockEnter(OsLock* lock);
 void OsLockLeave(OsLock* lock);
 void OsLockDelete(OsLock* lock);
 
+// Once-only initialisation. One word per guarded initialisation, 0 before
+// first use; pointer-sized, because on Win32 it serves as the INIT_ONCE
+// itself when the system offers InitOnceExecuteOnce. Otherwise it holds one
+// of the ONCE_ states of the fallback protocol.
+using OnceWord = intptr_t;
+constexpr intptr_t ONCE_IDLE = 0;
+constexpr intptr_t ONCE_RUNNING = 1;
+constexpr intptr_t ONCE_DONE = 2;
+// Runs `procedure` exactly once per word, whatever the number of callers and
+// threads; every caller returns only after it has completed.
+void RunOnce(OnceWord* word, void (*procedure)());
+
 // Suspends the calling thread for at least `milliseconds` (0 yields).
 void OsSleepMs(int32_t milliseconds);
 // Asks for a 1 ms scheduler/timer period for the rest of the process.

@@ -23,3 +23,19 @@ bool OsAllocShouldFail() {
     }
     return false;
 }
+
+// The protocol used where the system offers no once-only primitive: one caller
+// moves the word from idle to running and runs the procedure; the others
+// yield until it reads done.
+void RunOnceFallback(OnceWord* word, void (*procedure)()) {
+    intptr_t previous = ONCE_IDLE;
+    __atomic_compare_exchange_n(word, &previous, ONCE_RUNNING, false, __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE);
+    if (previous == ONCE_IDLE) {
+        procedure();
+        __atomic_exchange_n(word, ONCE_DONE, __ATOMIC_ACQ_REL);
+        return;
+    }
+    if (previous == ONCE_RUNNING) {
+        while (__atomic_load_n(word, __ATOMIC_ACQUIRE) != ONCE_DONE) OsSleepMs(0);
+    }
+}

@@ -140,6 +140,8 @@ void OsSleepMs(int32_t milliseconds) {
     }
 }
 
+void RunOnce(OnceWord* word, void (*procedure)()) { RunOnceFallback(word, procedure); }
+
 // Linux timers already have sub-millisecond resolution.
 void OsTimerPeriod1ms() {}
 

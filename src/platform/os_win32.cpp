@@ -53,6 +53,38 @@ void OsLockEnter(OsLock* lock) { EnterCriticalSection(reinterpret_cast<CRITICAL_
 void OsLockLeave(OsLock* lock) { LeaveCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(lock->opaque)); }
 void OsLockDelete(OsLock* lock) { DeleteCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(lock->opaque)); }
 
+namespace {
+
+using InitOnceExecuteOnceFn = BOOL(WINAPI*)(PINIT_ONCE, PINIT_ONCE_FN, PVOID, LPVOID*);
+
+BOOL CALLBACK RunOnceProcedure(PINIT_ONCE, PVOID parameter, PVOID*) {
+    reinterpret_cast<void (*)()>(parameter)();
+    return TRUE;
+}
+
+}  // namespace
+
+// InitOnceExecuteOnce is looked up at every call, so that the program still
+// starts on systems that lack it; there the word follows the fallback
+// protocol instead.
+void RunOnce(OnceWord* word, void (*procedure)()) {
+    static_assert(sizeof(OnceWord) == sizeof(INIT_ONCE), "the once-word is the INIT_ONCE");
+    HMODULE kernel = LoadLibraryA("Kernel32.dll");
+    if (kernel) {
+        auto execute = reinterpret_cast<InitOnceExecuteOnceFn>(
+            reinterpret_cast<void*>(GetProcAddress(kernel, "InitOnceExecuteOnce")));
+        if (execute) {
+            LPVOID context = nullptr;
+            execute(reinterpret_cast<PINIT_ONCE>(word), RunOnceProcedure, reinterpret_cast<PVOID>(procedure),
+                    &context);
+            FreeLibrary(kernel);
+            return;
+        }
+        FreeLibrary(kernel);
+    }
+    RunOnceFallback(word, procedure);
+}
+
 void OsSleepMs(int32_t milliseconds) { Sleep(static_cast<DWORD>(milliseconds < 0 ? 0 : milliseconds)); }
 
 void OsTimerPeriod1ms() { timeBeginPeriod(1); }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -77,6 +78,36 @@ TEST(OsClock, MonotonicClockNeverGoesBack) {
         ASSERT_GE(now, last);
         last = now;
     }
+}
+
+}  // namespace
+
+namespace {
+
+std::atomic<int> g_onceRuns{0};
+std::atomic<bool> g_onceFinished{false};
+
+void SlowOnceProcedure() {
+    g_onceRuns.fetch_add(1);
+    OsSleepMs(50);
+    g_onceFinished.store(true);
+}
+
+TEST(RunOnce, RacingThreadsRunTheProcedureOnceAndWaitForIt) {
+    static OnceWord word = 0;
+    std::atomic<int> returnedEarly{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([&] {
+            RunOnce(&word, SlowOnceProcedure);
+            if (!g_onceFinished.load()) returnedEarly.fetch_add(1);
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(g_onceRuns.load(), 1);
+    EXPECT_EQ(returnedEarly.load(), 0);
+    RunOnce(&word, SlowOnceProcedure);
+    EXPECT_EQ(g_onceRuns.load(), 1);
 }
 
 }  // namespace
