@@ -27,10 +27,11 @@ void OsHeapFree(OsHeap* heap, void* block);
 long OsHeapBlockCount(OsHeap* heap);
 
 // Allocation-failure injection for tests. Every OsHeapAlloc and OsHeapReAlloc
-// counts as one allocation; after OsAllocFailAt(n) the n-th following
-// allocation (1-based) fails, once. OsAllocFailAt(0) disables injection.
+// counts as one allocation; after OsAllocFailAt(n, count) the n-th following
+// allocation (1-based) and the count - 1 after it fail. OsAllocFailAt(0)
+// disables injection.
 // OsAllocCount tells how many allocations were made since the process began.
-void OsAllocFailAt(long n);
+void OsAllocFailAt(long n, long count = 1);
 long OsAllocCount();
 
 // A non-recursive lock. The storage is opaque and large enough for every

@@ -5,11 +5,14 @@
 
 namespace {
 std::atomic<long> g_allocCount{0};
-std::atomic<long> g_failAt{0};  // absolute allocation number to fail, 0: none
+std::atomic<long> g_failAt{0};     // first absolute allocation number to fail, 0: none
+std::atomic<long> g_failUntil{0};  // last one to fail
 }  // namespace
 
-void OsAllocFailAt(long n) {
-    g_failAt.store(n > 0 ? g_allocCount.load() + n : 0);
+void OsAllocFailAt(long n, long count) {
+    long first = g_allocCount.load() + n;
+    g_failUntil.store(n > 0 && count > 0 ? first + count - 1 : 0);
+    g_failAt.store(n > 0 && count > 0 ? first : 0);
 }
 
 long OsAllocCount() { return g_allocCount.load(); }
@@ -17,11 +20,7 @@ long OsAllocCount() { return g_allocCount.load(); }
 bool OsAllocShouldFail() {
     long number = g_allocCount.fetch_add(1) + 1;
     long failAt = g_failAt.load();
-    if (failAt != 0 && number == failAt) {
-        g_failAt.store(0);
-        return true;
-    }
-    return false;
+    return failAt != 0 && number >= failAt && number <= g_failUntil.load();
 }
 
 // The protocol used where the system offers no once-only primitive: one caller
