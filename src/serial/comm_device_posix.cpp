@@ -1,0 +1,346 @@
+// The POSIX comm device, over termios and the modem-control ioctls.
+//
+// Paths: the serial layer always passes "\\.\" + name; here the name must be
+// an absolute path of a terminal device ("\\.\/dev/pts/3"). Handles are the
+// file descriptor + 1, so a live handle is never 0 (0 marks an object absent
+// in the serial layer's table) and never COMM_INVALID_HANDLE.
+//
+// termios carries only part of what the Win32 state holds: baud rate, data
+// bits, parity, stop bits, RTS/CTS and XON/XOFF flow control and the two flow
+// characters are read from and written to the terminal; every other field is
+// kept per handle and handed back as it was last set. Queue sizes and
+// time-outs have no termios counterpart the layer relies on and are only
+// accepted.
+//
+// Failures set errno (EACCES for a refused device, EBUSY for a device this or
+// another process holds, ENOENT for a name that is no path) so that tests and
+// callers that look can tell them apart.
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <map>
+#include <string>
+
+#include "serial/comm_device.h"
+
+namespace {
+
+constexpr char16_t PATH_PREFIX[] = u"\\\\.\\";
+
+struct BaudRate {
+    uint32_t rate;
+    speed_t speed;
+};
+
+constexpr BaudRate BAUD_RATES[] = {
+    {50, B50},         {75, B75},         {110, B110},       {134, B134},       {150, B150},
+    {200, B200},       {300, B300},       {600, B600},       {1200, B1200},     {1800, B1800},
+    {2400, B2400},     {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
+#ifdef B57600
+    {57600, B57600},
+#endif
+#ifdef B115200
+    {115200, B115200},
+#endif
+#ifdef B230400
+    {230400, B230400},
+#endif
+#ifdef B460800
+    {460800, B460800},
+#endif
+#ifdef B921600
+    {921600, B921600},
+#endif
+};
+
+bool SpeedOf(uint32_t rate, speed_t* speed) {
+    for (const BaudRate& entry : BAUD_RATES) {
+        if (entry.rate == rate) {
+            *speed = entry.speed;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool RateOf(speed_t speed, uint32_t* rate) {
+    for (const BaudRate& entry : BAUD_RATES) {
+        if (entry.speed == speed) {
+            *rate = entry.rate;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Win32 parity codes.
+constexpr uint8_t PARITY_NONE = 0, PARITY_ODD = 1, PARITY_EVEN = 2, PARITY_MARK = 3, PARITY_SPACE = 4;
+
+// The part of "\\.\" + name after the prefix, as UTF-8, if it is an absolute
+// path. A lone surrogate makes the name invalid.
+bool UnixPath(const char16_t* path, std::string* out) {
+    const char16_t* p = path;
+    for (const char16_t* q = PATH_PREFIX; *q; ++q, ++p) {
+        if (*p != *q) {
+            p = path;
+            break;
+        }
+    }
+    if (*p != u'/') return false;
+    out->clear();
+    for (; *p; ++p) {
+        uint32_t c = *p;
+        if (c >= 0xD800 && c <= 0xDBFF) {
+            if (p[1] < 0xDC00 || p[1] > 0xDFFF) return false;
+            c = 0x10000 + ((c - 0xD800) << 10) + (p[1] - 0xDC00);
+            ++p;
+        } else if (c >= 0xDC00 && c <= 0xDFFF) {
+            return false;
+        }
+        if (c < 0x80) {
+            out->push_back(static_cast<char>(c));
+        } else if (c < 0x800) {
+            out->push_back(static_cast<char>(0xC0 | (c >> 6)));
+            out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else if (c < 0x10000) {
+            out->push_back(static_cast<char>(0xE0 | (c >> 12)));
+            out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else {
+            out->push_back(static_cast<char>(0xF0 | (c >> 18)));
+            out->push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+            out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        }
+    }
+    return true;
+}
+
+bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
+
+// On the machines this project builds and tests on, /dev/ttyS* are the
+// machine's own console ports: opening one, even for a moment, can disturb
+// the console (DTR and RTS move on open). So they are refused before
+// anything opens them, by name, through links (realpath and stat look at the
+// file without opening it), and by device number: major 4 holds the virtual
+// consoles and the built-in serial ports, major 5 the console and the
+// controlling terminal, which are refused by name too since a container may
+// put another device there. Test ports are pseudo-terminals (/dev/pts/*).
+bool IsConsoleName(const std::string& path) {
+    return StartsWith(path, "/dev/ttyS") || path == "/dev/console" || path == "/dev/tty";
+}
+
+bool IsConsoleDevice(const std::string& path) {
+    if (IsConsoleName(path)) return true;
+    char resolved[PATH_MAX];
+    if (realpath(path.c_str(), resolved) && IsConsoleName(resolved)) return true;
+    struct stat info {};
+    if (stat(path.c_str(), &info) == 0 && S_ISCHR(info.st_mode)) {
+        unsigned int deviceMajor = major(info.st_rdev);
+        if (deviceMajor == 4 || deviceMajor == 5) return true;
+    }
+    return false;
+}
+
+// What the layer keeps of a handle beyond the terminal's own settings.
+struct Port {
+    int fd;
+    CommState shadow;      // the fields termios does not carry, as last set
+    CommTimeouts timeouts;  // accepted and kept; reads and writes are not this layer's
+};
+
+class PosixCommDevice : public CommDevice {
+public:
+    intptr_t Open(const char16_t* path) override {
+        std::string unixPath;
+        if (!UnixPath(path, &unixPath)) {
+            errno = ENOENT;
+            return COMM_INVALID_HANDLE;
+        }
+        if (IsConsoleDevice(unixPath)) {
+            errno = EACCES;
+            return COMM_INVALID_HANDLE;
+        }
+        // Non-blocking only for the open itself, which would otherwise wait
+        // for carrier on a modem line.
+        int fd = open(unixPath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) return COMM_INVALID_HANDLE;
+        if (!isatty(fd)) return Refuse(fd, ENOTTY);
+        // Exclusive like a Win32 open with share mode 0. The lock also holds
+        // against a second open by a privileged process, which TIOCEXCL
+        // would let through; TIOCEXCL keeps out others that take no lock.
+        if (flock(fd, LOCK_EX | LOCK_NB) != 0) return Refuse(fd, EBUSY);
+        ioctl(fd, TIOCEXCL);
+        int flags = fcntl(fd, F_GETFL);
+        if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return Refuse(fd, errno);
+
+        Port port{};
+        port.fd = fd;
+        // Opening a terminal raises DTR and RTS; binary is the only mode.
+        port.shadow.fBinary = 1;
+        port.shadow.fDtrControl = 1;
+        port.shadow.fRtsControl = COMM_RTS_CONTROL_ENABLE;
+        intptr_t handle = static_cast<intptr_t>(fd) + 1;
+        ports_[handle] = port;
+        return handle;
+    }
+
+    int32_t Setup(intptr_t handle, int32_t, int32_t) override { return Find(handle) != nullptr; }
+
+    int32_t GetState(intptr_t handle, CommState* state) override {
+        Port* port = Find(handle);
+        termios tio{};
+        if (!port || tcgetattr(port->fd, &tio) != 0) return 0;
+        CommState result = port->shadow;
+        uint32_t rate = 0;
+        if (RateOf(cfgetospeed(&tio), &rate)) result.baudRate = rate;
+        switch (tio.c_cflag & CSIZE) {
+            case CS5: result.byteSize = 5; break;
+            case CS6: result.byteSize = 6; break;
+            case CS7: result.byteSize = 7; break;
+            default: result.byteSize = 8; break;
+        }
+        if (!(tio.c_cflag & PARENB)) {
+            result.parity = PARITY_NONE;
+        } else if (tio.c_cflag & CMSPAR) {
+            result.parity = (tio.c_cflag & PARODD) ? PARITY_MARK : PARITY_SPACE;
+        } else {
+            result.parity = (tio.c_cflag & PARODD) ? PARITY_ODD : PARITY_EVEN;
+        }
+        // CSTOPB is one and a half stop bits with five data bits, two
+        // otherwise; the state keeps whichever was asked for.
+        if (!(tio.c_cflag & CSTOPB)) {
+            result.stopBits = 0;
+        } else if (result.stopBits == 0) {
+            result.stopBits = 2;
+        }
+        // CRTSCTS stands for both halves of hardware flow control; the kept
+        // halves stand unless the terminal says otherwise.
+        bool hardware = tio.c_cflag & CRTSCTS;
+        if (hardware != WantsHardwareFlow(result)) {
+            result.fOutxCtsFlow = hardware;
+            result.fRtsControl = hardware ? COMM_RTS_CONTROL_HANDSHAKE : COMM_RTS_CONTROL_ENABLE;
+        }
+        result.fOutX = (tio.c_iflag & IXON) != 0;
+        result.fInX = (tio.c_iflag & IXOFF) != 0;
+        result.xonChar = static_cast<char>(tio.c_cc[VSTART]);
+        result.xoffChar = static_cast<char>(tio.c_cc[VSTOP]);
+        *state = result;
+        return 1;
+    }
+
+    int32_t SetState(intptr_t handle, const CommState* state) override {
+        Port* port = Find(handle);
+        termios tio{};
+        if (!port || tcgetattr(port->fd, &tio) != 0) return 0;
+        speed_t speed = 0;
+        if (!SpeedOf(state->baudRate, &speed) || state->byteSize < 5 || state->byteSize > 8 ||
+            state->parity > PARITY_SPACE || state->stopBits > 2) {
+            errno = EINVAL;
+            return 0;
+        }
+        // A comm port is always binary: no line editing, no translation.
+        cfmakeraw(&tio);
+        tio.c_cflag |= CLOCAL | CREAD;
+        cfsetispeed(&tio, speed);
+        cfsetospeed(&tio, speed);
+        static constexpr tcflag_t SIZES[] = {CS5, CS6, CS7, CS8};
+        tio.c_cflag = (tio.c_cflag & ~CSIZE) | SIZES[state->byteSize - 5];
+        tio.c_cflag &= ~(PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+        switch (state->parity) {
+            case PARITY_ODD: tio.c_cflag |= PARENB | PARODD; break;
+            case PARITY_EVEN: tio.c_cflag |= PARENB; break;
+            case PARITY_MARK: tio.c_cflag |= PARENB | CMSPAR | PARODD; break;
+            case PARITY_SPACE: tio.c_cflag |= PARENB | CMSPAR; break;
+            default: break;
+        }
+        if (state->stopBits != 0) tio.c_cflag |= CSTOPB;
+        if (WantsHardwareFlow(*state)) tio.c_cflag |= CRTSCTS;
+        tio.c_iflag &= ~(IXON | IXOFF | IXANY);
+        if (state->fOutX) tio.c_iflag |= IXON;
+        if (state->fInX) tio.c_iflag |= IXOFF;
+        tio.c_cc[VSTART] = static_cast<cc_t>(state->xonChar);
+        tio.c_cc[VSTOP] = static_cast<cc_t>(state->xoffChar);
+        if (tcsetattr(port->fd, TCSANOW, &tio) != 0) return 0;
+
+        // As a Win32 driver does, the control modes set the lines. A terminal
+        // without modem lines (a pseudo-terminal) refuses; that is no failure
+        // of the settings.
+        SetModemLine(port->fd, TIOCM_DTR, state->fDtrControl != 0);
+        if (state->fRtsControl == COMM_RTS_CONTROL_DISABLE) SetModemLine(port->fd, TIOCM_RTS, false);
+        if (state->fRtsControl == COMM_RTS_CONTROL_ENABLE) SetModemLine(port->fd, TIOCM_RTS, true);
+        port->shadow = *state;
+        return 1;
+    }
+
+    int32_t SetTimeouts(intptr_t handle, const CommTimeouts* timeouts) override {
+        Port* port = Find(handle);
+        if (!port) return 0;
+        port->timeouts = *timeouts;
+        return 1;
+    }
+
+    int32_t Escape(intptr_t handle, int32_t function) override {
+        Port* port = Find(handle);
+        if (!port) return 0;
+        switch (function) {
+            case COMM_SETRTS: return SetModemLine(port->fd, TIOCM_RTS, true);
+            case COMM_CLRRTS: return SetModemLine(port->fd, TIOCM_RTS, false);
+            case COMM_SETDTR: return SetModemLine(port->fd, TIOCM_DTR, true);
+            case COMM_CLRDTR: return SetModemLine(port->fd, TIOCM_DTR, false);
+            case COMM_SETBREAK: return ioctl(port->fd, TIOCSBRK) == 0;
+            case COMM_CLRBREAK: return ioctl(port->fd, TIOCCBRK) == 0;
+            default: errno = EINVAL; return 0;
+        }
+    }
+
+    int32_t Close(intptr_t handle) override {
+        Port* port = Find(handle);
+        if (!port) return 0;
+        // The exclusive mark outlives this descriptor while anyone else
+        // holds the terminal open; release it with the port.
+        ioctl(port->fd, TIOCNXCL);
+        int result = close(port->fd);
+        ports_.erase(handle);
+        return result == 0;
+    }
+
+private:
+    static bool WantsHardwareFlow(const CommState& state) {
+        return state.fOutxCtsFlow || state.fRtsControl == COMM_RTS_CONTROL_HANDSHAKE;
+    }
+
+    static int32_t SetModemLine(int fd, int line, bool on) {
+        return ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &line) == 0;
+    }
+
+    static intptr_t Refuse(int fd, int error) {
+        close(fd);
+        errno = error;
+        return COMM_INVALID_HANDLE;
+    }
+
+    // Only handles this device handed out reach the terminal; any other
+    // value is refused rather than taken for somebody's descriptor.
+    Port* Find(intptr_t handle) {
+        auto it = ports_.find(handle);
+        return it == ports_.end() ? nullptr : &it->second;
+    }
+
+    std::map<intptr_t, Port> ports_;
+};
+
+}  // namespace
+
+CommDevice* CommDevicePlatform() {
+    static PosixCommDevice device;
+    return &device;
+}

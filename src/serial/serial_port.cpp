@@ -1,0 +1,176 @@
+#include "serial/serial_port.h"
+
+#include "runtime/object_table.h"
+#include "serial/comm_device.h"
+
+namespace {
+
+// One serial port: the handle of its open device, non-zero while the port is
+// open (which is what makes the object live in the table).
+struct SerialPort {
+    intptr_t handle;
+};
+
+// Device path: the four characters of the device namespace prefix, then at
+// most 59 characters of the name; the last character is always the
+// terminator.
+constexpr int PATH_CAPACITY = 64;
+constexpr int NAME_MAX_CHARS = 59;
+constexpr char16_t PATH_PREFIX[] = u"\\\\.\\";
+
+constexpr CommTimeouts PORT_TIMEOUTS = {
+    0,    // readIntervalTimeout
+    0,    // readTotalTimeoutMultiplier: with all read fields 0 a read
+    0,    // readTotalTimeoutConstant:   waits for every requested byte
+    100,  // writeTotalTimeoutMultiplier: 100 ms per byte written
+    10,   // writeTotalTimeoutConstant:   plus 10 ms
+};
+
+// The layer's only state. The table lives on the main heap and goes with it.
+ObjectTable* g_ports = nullptr;
+CommDevice* g_device = nullptr;
+
+CommDevice* Device() {
+    if (!g_device) g_device = CommDevicePlatform();
+    return g_device;
+}
+
+void BuildPath(const char16_t* name, char16_t (&path)[PATH_CAPACITY]) {
+    int length = 0;
+    for (const char16_t* p = PATH_PREFIX; *p; ++p) path[length++] = *p;
+    for (int i = 0; i < NAME_MAX_CHARS && name[i]; ++i) path[length++] = name[i];
+    path[length] = 0;
+}
+
+// The stop-bit code of the device state. Only the exact values 1.0 and 2.0
+// name one and two stop bits; every other value asks for one and a half.
+uint8_t StopBitsCode(float stops) {
+    if (stops == 1.0f) return 0;
+    if (stops == 2.0f) return 2;
+    return 1;
+}
+
+// Flow control by handshake mode. A mode changes only the fields it names;
+// the others keep what the driver reported, so modes 0 to 2 leave software
+// flow control as it was, and an unknown mode changes nothing.
+void ApplyHandshake(CommState* state, int32_t handshake, int32_t inQueueSize) {
+    switch (handshake) {
+        case HANDSHAKE_NONE:
+            state->fOutxCtsFlow = 0;
+            state->fRtsControl = COMM_RTS_CONTROL_DISABLE;
+            break;
+        case HANDSHAKE_RTS:
+            state->fOutxCtsFlow = 0;
+            state->fRtsControl = COMM_RTS_CONTROL_ENABLE;
+            break;
+        case HANDSHAKE_RTS_CTS:
+            state->fOutxCtsFlow = 1;
+            state->fRtsControl = COMM_RTS_CONTROL_HANDSHAKE;
+            break;
+        case HANDSHAKE_XON_XOFF: {
+            state->fOutX = 1;
+            state->fInX = 1;
+            state->xonChar = 0x11;
+            state->xoffChar = 0x13;
+            // Truncating division; the limits are 16-bit and take the low bits.
+            int32_t tenth = inQueueSize / 10;
+            state->xonLim = static_cast<uint16_t>(tenth);
+            state->xoffLim = static_cast<uint16_t>(tenth * 7);
+            break;
+        }
+        default:
+            break;
+    }
+}
+
+// Reads the device state, lets `change` alter it and writes it back.
+// Non-zero when both calls succeeded.
+template <typename Change>
+int32_t ChangeState(intptr_t handle, Change change) {
+    CommState state{};
+    if (!Device()->GetState(handle, &state)) return 0;
+    change(&state);
+    return Device()->SetState(handle, &state);
+}
+
+}  // namespace
+
+int32_t SerialPortInit() {
+    g_ports = ObjectTableCreate(sizeof(SerialPort), 16, SerialPortClose);
+    return g_ports != nullptr;
+}
+
+void SerialPortUseDevice(CommDevice* device) { g_device = device; }
+
+intptr_t SerialPortOpen(intptr_t number, const char16_t* name, int32_t baudRate, int32_t parity,
+                        int32_t dataBits, float stops, int32_t handshake, int32_t inQueueSize,
+                        int32_t outQueueSize) {
+    // A number that can never name a port is refused before the device is
+    // touched: merely opening a port may move its lines.
+    if (!name || !g_ports || number < AnyNumber) return 0;
+
+    char16_t path[PATH_CAPACITY];
+    BuildPath(name, path);
+    CommDevice* device = Device();
+    intptr_t handle = device->Open(path);
+    if (handle == COMM_INVALID_HANDLE) return 0;
+
+    // Queue sizes are a wish the driver may refuse; the port works without.
+    if (inQueueSize > 0 && outQueueSize > 0) device->Setup(handle, inQueueSize, outQueueSize);
+
+    bool configured = ChangeState(handle, [&](CommState* state) {
+        state->baudRate = static_cast<uint32_t>(baudRate);
+        state->parity = static_cast<uint8_t>(parity);
+        state->byteSize = static_cast<uint8_t>(dataBits);
+        state->fParity = 1;
+        state->stopBits = StopBitsCode(stops);
+        ApplyHandshake(state, handshake, inQueueSize);
+    });
+    if (configured) {
+        device->SetTimeouts(handle, &PORT_TIMEOUTS);
+        // Taking the object closes a port still held under this number, so
+        // the old device goes only once the new one is open and configured.
+        if (auto* port = static_cast<SerialPort*>(ObjectTableGetOrCreate(g_ports, number))) {
+            port->handle = handle;
+            return number == AnyNumber ? reinterpret_cast<intptr_t>(port) : handle;
+        }
+    }
+    device->Close(handle);
+    return 0;
+}
+
+int32_t SerialPortSetLine(intptr_t number, int32_t code, int32_t value) {
+    if (!g_ports) return 0;
+    auto* port = static_cast<SerialPort*>(ObjectTableLookup(g_ports, number));
+    if (!port) return 0;
+    switch (code) {
+        case LINE_DTR:
+            return Device()->Escape(port->handle, value ? COMM_SETDTR : COMM_CLRDTR);
+        case LINE_RTS:
+            return Device()->Escape(port->handle, value ? COMM_SETRTS : COMM_CLRRTS);
+        case LINE_TXD:
+            return Device()->Escape(port->handle, value ? COMM_SETBREAK : COMM_CLRBREAK);
+        case LINE_XON_CHAR:
+            return ChangeState(port->handle,
+                               [value](CommState* state) { state->xonChar = static_cast<char>(value & 0xFF); });
+        case LINE_XOFF_CHAR:
+            return ChangeState(port->handle,
+                               [value](CommState* state) { state->xoffChar = static_cast<char>(value & 0xFF); });
+        default:
+            return 0;
+    }
+}
+
+void SerialPortClose(intptr_t number) {
+    if (!g_ports) return;
+    if (number == AnyNumber) {
+        ObjectTableFreeAll(g_ports);
+        return;
+    }
+    auto* port = static_cast<SerialPort*>(ObjectTableLookup(g_ports, number));
+    if (!port) return;
+    Device()->Close(port->handle);
+    ObjectTableFreeObject(g_ports, number);
+}
+
+void SerialPortEnd() { SerialPortClose(AnyNumber); }

@@ -1,0 +1,191 @@
+// The termios comm device against a real pseudo-terminal pair, and the whole
+// serial layer over it.
+#include <pty.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <string>
+
+#include "serial/comm_device.h"
+#include "serial/serial_port.h"
+#include "support/main_heap.h"
+
+namespace {
+
+class PosixCommDeviceTest : public MainHeapTest {
+protected:
+    void SetUp() override {
+        MainHeapTest::SetUp();
+        char name[128] = {};
+        ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+        for (const char* p = name; *p; ++p) slaveName.push_back(static_cast<char16_t>(*p));
+        path = u"\\\\.\\" + slaveName;
+    }
+    void TearDown() override {
+        if (master >= 0) close(master);
+        if (slave >= 0) close(slave);
+        MainHeapTest::TearDown();
+    }
+    termios Terminal() const {
+        termios tio{};
+        EXPECT_EQ(tcgetattr(slave, &tio), 0);
+        return tio;
+    }
+
+    CommDevice* device = CommDevicePlatform();
+    int master = -1, slave = -1;
+    std::u16string slaveName;  // "/dev/pts/N"
+    std::u16string path;       // "\\.\/dev/pts/N", as the serial layer passes it
+};
+
+TEST_F(PosixCommDeviceTest, StateRoundTripsThroughTheTerminal) {
+    intptr_t handle = device->Open(path.c_str());
+    ASSERT_NE(handle, COMM_INVALID_HANDLE);
+    EXPECT_NE(handle, 0);
+    CommState state{};
+    ASSERT_TRUE(device->GetState(handle, &state));
+
+    state.baudRate = 19200;
+    state.byteSize = 7;
+    state.parity = 1;  // odd
+    state.stopBits = 2;
+    state.fOutxCtsFlow = 1;
+    state.fRtsControl = COMM_RTS_CONTROL_HANDSHAKE;
+    state.fOutX = 1;
+    state.fInX = 0;
+    state.xonChar = 0x21;
+    state.xoffChar = 0x23;
+    // Fields termios does not carry are kept by the device.
+    state.fDsrSensitivity = 1;
+    state.errorChar = 0x3F;
+    state.xonLim = 25;
+    ASSERT_TRUE(device->SetState(handle, &state));
+
+    termios tio = Terminal();
+    EXPECT_EQ(cfgetospeed(&tio), static_cast<speed_t>(B19200));
+    // A pseudo-terminal keeps eight bits and no parity whatever it is told.
+    EXPECT_EQ(tio.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_FALSE(tio.c_cflag & PARENB);
+    EXPECT_TRUE(tio.c_cflag & CSTOPB);
+    EXPECT_TRUE(tio.c_cflag & CRTSCTS);
+    EXPECT_TRUE(tio.c_iflag & IXON);
+    EXPECT_FALSE(tio.c_iflag & IXOFF);
+    EXPECT_EQ(tio.c_cc[VSTART], 0x21);
+    EXPECT_FALSE(tio.c_lflag & ICANON);  // a comm port is binary
+
+    CommState back{};
+    ASSERT_TRUE(device->GetState(handle, &back));
+    EXPECT_EQ(back.baudRate, 19200u);
+    EXPECT_EQ(back.byteSize, 8);  // what the terminal has, not what was asked
+    EXPECT_EQ(back.parity, 0);
+    EXPECT_EQ(back.stopBits, 2);
+    EXPECT_EQ(back.fOutxCtsFlow, 1u);
+    EXPECT_EQ(back.fRtsControl, COMM_RTS_CONTROL_HANDSHAKE);
+    EXPECT_EQ(back.fOutX, 1u);
+    EXPECT_EQ(back.fInX, 0u);
+    EXPECT_EQ(back.xoffChar, 0x23);
+    EXPECT_EQ(back.fDsrSensitivity, 1u);
+    EXPECT_EQ(back.errorChar, 0x3F);
+    EXPECT_EQ(back.xonLim, 25);
+
+    // Settings a terminal cannot take are refused, the old ones stay.
+    state.baudRate = 12345;
+    EXPECT_EQ(device->SetState(handle, &state), 0);
+    state.baudRate = 9600;
+    state.byteSize = 9;
+    EXPECT_EQ(device->SetState(handle, &state), 0);
+    tio = Terminal();
+    EXPECT_EQ(cfgetospeed(&tio), static_cast<speed_t>(B19200));
+    EXPECT_TRUE(device->Close(handle));
+}
+
+// A pseudo-terminal has a break state but no modem-control lines.
+TEST_F(PosixCommDeviceTest, BreakSwitchesButAPtyHasNoModemLines) {
+    intptr_t handle = device->Open(path.c_str());
+    ASSERT_NE(handle, COMM_INVALID_HANDLE);
+    EXPECT_TRUE(device->Escape(handle, COMM_SETBREAK));
+    EXPECT_TRUE(device->Escape(handle, COMM_CLRBREAK));
+    for (int32_t function : {COMM_SETDTR, COMM_CLRDTR, COMM_SETRTS, COMM_CLRRTS}) {
+        errno = 0;
+        EXPECT_EQ(device->Escape(handle, function), 0) << function;
+        EXPECT_EQ(errno, ENOTTY) << function;
+    }
+    EXPECT_EQ(device->Escape(handle, 7), 0);
+    // Timeouts and queue sizes are accepted for an open port only.
+    CommTimeouts timeouts{0, 0, 0, 100, 10};
+    EXPECT_TRUE(device->SetTimeouts(handle, &timeouts));
+    EXPECT_TRUE(device->Setup(handle, 255, 255));
+    EXPECT_TRUE(device->Close(handle));
+    EXPECT_EQ(device->Close(handle), 0);
+    EXPECT_EQ(device->Escape(handle, COMM_SETBREAK), 0);
+    EXPECT_EQ(device->SetTimeouts(handle, &timeouts), 0);
+}
+
+TEST_F(PosixCommDeviceTest, ASecondOpenFailsAndTheFirstStaysUsable) {
+    intptr_t first = device->Open(path.c_str());
+    ASSERT_NE(first, COMM_INVALID_HANDLE);
+    errno = 0;
+    EXPECT_EQ(device->Open(path.c_str()), COMM_INVALID_HANDLE);
+    EXPECT_EQ(errno, EBUSY);
+    CommState state{};
+    EXPECT_TRUE(device->GetState(first, &state));
+    EXPECT_TRUE(device->Escape(first, COMM_SETBREAK));
+    EXPECT_TRUE(device->Close(first));
+    // Closing releases the device for the next open.
+    intptr_t again = device->Open(path.c_str());
+    EXPECT_NE(again, COMM_INVALID_HANDLE);
+    device->Close(again);
+}
+
+TEST_F(PosixCommDeviceTest, OnlyAbsoluteTerminalPathsOpen) {
+    for (const char16_t* name : {u"\\\\.\\COM1", u"COM1", u"", u"\\\\.\\", u"\\\\.\\dev/pts/0"}) {
+        errno = 0;
+        EXPECT_EQ(device->Open(name), COMM_INVALID_HANDLE);
+        EXPECT_EQ(errno, ENOENT);
+    }
+    // A lone surrogate cannot be spelled as a file name.
+    const char16_t lone[] = {u'\\', u'\\', u'.', u'\\', u'/', 0xD800, u'x', 0};
+    EXPECT_EQ(device->Open(lone), COMM_INVALID_HANDLE);
+    // Not a terminal.
+    errno = 0;
+    EXPECT_EQ(device->Open(u"\\\\.\\/dev/null"), COMM_INVALID_HANDLE);
+    EXPECT_EQ(errno, ENOTTY);
+}
+
+// The machine's console ports must never be opened, not even to be refused.
+TEST_F(PosixCommDeviceTest, ConsolePortsAreRefusedWithoutBeingOpened) {
+    // A port that does not exist: an open would fail with ENOENT, so EACCES
+    // shows the refusal came first. Only then is a real name tried.
+    errno = 0;
+    ASSERT_EQ(device->Open(u"\\\\.\\/dev/ttyS4711"), COMM_INVALID_HANDLE);
+    ASSERT_EQ(errno, EACCES);
+    for (const char16_t* name : {u"\\\\.\\/dev/ttyS0", u"/dev/ttyS1", u"\\\\.\\/dev/console"}) {
+        errno = 0;
+        EXPECT_EQ(device->Open(name), COMM_INVALID_HANDLE);
+        EXPECT_EQ(errno, EACCES);
+    }
+}
+
+TEST_F(PosixCommDeviceTest, TheSerialLayerDrivesAPseudoTerminal) {
+    ASSERT_TRUE(SerialPortInit());
+    SerialPortUseDevice(nullptr);
+    intptr_t handle = SerialPortOpen(0, slaveName.c_str(), 9600, 0, 8, 1.0f, HANDSHAKE_NONE, 255, 255);
+    ASSERT_NE(handle, 0);
+    termios tio = Terminal();
+    EXPECT_EQ(cfgetospeed(&tio), static_cast<speed_t>(B9600));
+    EXPECT_EQ(tio.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_FALSE(tio.c_cflag & (PARENB | CSTOPB | CRTSCTS));
+    EXPECT_TRUE(SerialPortSetLine(0, LINE_TXD, 1));
+    EXPECT_TRUE(SerialPortSetLine(0, LINE_TXD, 0));
+    EXPECT_TRUE(SerialPortSetLine(0, LINE_XOFF_CHAR, 0x14));
+    EXPECT_EQ(Terminal().c_cc[VSTOP], 0x14);
+    EXPECT_EQ(SerialPortOpen(1, slaveName.c_str(), 9600, 0, 8, 1.0f, HANDSHAKE_NONE, 255, 255), 0);
+    SerialPortEnd();
+    EXPECT_EQ(SerialPortSetLine(0, LINE_TXD, 1), 0);
+}
+
+}  // namespace
