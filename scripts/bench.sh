@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# bench.sh [ARGS...]: builds the optimised native tree (preset
+# native-release) and the Windows tree, then runs every benchmark program:
+# natively, and the Windows ones under Wine in the Windows tree's own prefix,
+# inside guard.sh. ARGS go to every program (bench_transfer: the number of
+# transfers).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build() {
+  cmake --preset "$1" >/dev/null && cmake --build --preset "$1" -j2
+}
+build native-release
+build windows
+
+for program in build/native-release/bench/bench_*; do
+  [ -x "$program" ] || continue
+  echo "== native: ${program##*/}"
+  "$program" "$@"
+done
+
+prefix=$PWD/build/windows/wineprefix
+# Prefix set-up, runs and server stop all inside the guard: no real port.
+scripts/guard.sh bash -c '
+  prefix=$1; shift
+  status=0
+  scripts/wine-prefix.sh "$prefix" setup
+  for program in build/windows/bench/bench_*.exe; do
+    [ -f "$program" ] || continue
+    echo "== Wine: ${program##*/}"
+    build/windows/wine-run "$program" "$@" || status=1
+  done
+  scripts/wine-prefix.sh "$prefix" stop
+  exit $status' bench "$prefix" "$@"
