@@ -44,8 +44,10 @@ int32_t TransferToRegister(const char16_t* portName, int32_t invert, LedStateFn 
 
     // LED 8 first: after eight shifts LED 1 sits on QA, LED 8 on QH. Each
     // state is asked for just before its bit goes on the data line.
+    // Without a source of states every LED is off rather than a crash.
     for (int32_t led = 8; led >= 1; --led) {
-        Step(LINE_RTS, (ledState(led, context) ^ invert) & 1);
+        int32_t state = ledState ? ledState(led, context) : 0;
+        Step(LINE_RTS, (state ^ invert) & 1);
         Step(LINE_DTR, active);
         Step(LINE_DTR, idle);
     }

@@ -248,6 +248,17 @@ TEST_F(TransferTest, OnlyBitZeroOfAStateCounts) {
     }
 }
 
+TEST_F(TransferTest, NoSourceOfStatesSendsEveryLedOff) {
+    for (int32_t invert : {0, 1}) {
+        fake.calls.clear();
+        ASSERT_NE(TransferToRegister(u"COM1", invert, nullptr, nullptr), 0);
+        Register595 chip(invert, false, false, false, 0xFF);
+        for (const CommCallRecord& call : fake.calls)
+            if (call.call == CommCall::Escape) chip.Drive(call.arg1);
+        EXPECT_EQ(chip.Outputs(), 0x00) << "invert " << invert;
+    }
+}
+
 TEST_F(TransferTest, AsksForEachStateJustBeforeItsBitGoesOut) {
     ASSERT_NE(Transfer(0), 0);
     EXPECT_EQ(leds.order, (std::vector<int32_t>{8, 7, 6, 5, 4, 3, 2, 1}));
