@@ -1,4 +1,5 @@
 #include "platform/os.h"
+#include "platform/os_common.h"
 
 #include <gtest/gtest.h>
 
@@ -108,6 +109,57 @@ TEST(RunOnce, RacingThreadsRunTheProcedureOnceAndWaitForIt) {
     EXPECT_EQ(returnedEarly.load(), 0);
     RunOnce(&word, SlowOnceProcedure);
     EXPECT_EQ(g_onceRuns.load(), 1);
+}
+
+}  // namespace
+
+namespace {
+
+std::atomic<int> g_fallbackRuns{0};
+std::atomic<bool> g_fallbackFinished{false};
+
+void SlowFallbackProcedure() {
+    g_fallbackRuns.fetch_add(1);
+    OsSleepMs(50);
+    g_fallbackFinished.store(true);
+}
+
+void NeverRun() { ADD_FAILURE() << "a completed word ran its procedure again"; }
+
+// The protocol used where the system has no once-only primitive, raced
+// directly so that both builds exercise it.
+TEST(RunOnceFallback, RacingThreadsRunTheProcedureOnceAndWaitForIt) {
+    static OnceWord word = ONCE_IDLE;
+    std::atomic<int> started{0};
+    std::atomic<int> returnedEarly{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([&] {
+            started.fetch_add(1);
+            while (started.load() < 8) std::this_thread::yield();
+            RunOnceFallback(&word, SlowFallbackProcedure);
+            if (!g_fallbackFinished.load()) returnedEarly.fetch_add(1);
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(g_fallbackRuns.load(), 1);
+    EXPECT_EQ(returnedEarly.load(), 0);
+    EXPECT_EQ(word, ONCE_DONE);
+    RunOnceFallback(&word, NeverRun);
+    EXPECT_EQ(g_fallbackRuns.load(), 1);
+}
+
+TEST(RunOnceFallback, WordsAreIndependent) {
+    static int runs;
+    OnceWord first = ONCE_IDLE;
+    OnceWord second = ONCE_IDLE;
+    RunOnceFallback(&first, [] { ++runs; });
+    RunOnceFallback(&second, [] { ++runs; });
+    RunOnceFallback(&first, NeverRun);
+    EXPECT_EQ(runs, 2);
+    OnceWord done = ONCE_DONE;
+    RunOnceFallback(&done, NeverRun);
+    EXPECT_EQ(done, ONCE_DONE);
 }
 
 }  // namespace
