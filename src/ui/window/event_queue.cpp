@@ -1,0 +1,201 @@
+#include "ui/window/event_queue.h"
+
+#include <cinttypes>
+#include <cstdio>
+
+#include "platform/os.h"
+#include "runtime/element_pool.h"
+#include "runtime/keyed_map.h"
+#include "runtime/object_table.h"
+#include "runtime/process_values.h"
+
+KeyedMap* EventBindingMap = nullptr;
+
+namespace {
+
+EventState* State = nullptr;
+
+void EventStateCreatePool(void* record) {
+    // Private and unguarded: the queue lives on the GUI thread alone.
+    static_cast<EventState*>(record)->pool = ElementPoolCreate(sizeof(QueuedEvent), 16, 256, 2);
+}
+
+bool Matches(intptr_t wanted, intptr_t value) { return wanted == -1 || wanted == value; }
+
+// The key under which bindings of these four values are stored; the buffer
+// holds four signed decimals of any width with room to spare.
+void FormatKey(char (&key)[64], int32_t code, intptr_t window, intptr_t gadget, int32_t type) {
+    std::snprintf(key, sizeof key, "%" PRId32 ":%" PRIdPTR ":%" PRIdPTR ":%" PRId32, code, window, gadget, type);
+}
+
+void FreeBindingNodes(EventBindingEntry* entry) {
+    EventBindingNode* node = entry->head;
+    while (node) {
+        EventBindingNode* next = node->next;
+        OsHeapFree(Process.mainHeap, node);
+        node = next;
+    }
+    entry->head = nullptr;
+}
+
+}  // namespace
+
+int32_t EventStateInit() {
+    State = static_cast<EventState*>(StateRecordGet(StateRecordCreate(sizeof(EventState), EventStateCreatePool)));
+    if (State && !State->pool) State = nullptr;
+    return State != nullptr;
+}
+
+EventState* EventStateGet() { return State; }
+
+void EventPost(int32_t code, intptr_t gadget, intptr_t window, int32_t type, int32_t flags) {
+    if (State->suppression != 0 && !(flags & EVENT_FORCE)) return;
+
+    QueuedEvent* tail = State->tail;
+    bool merged = tail && code < 65536 && tail->code == code && tail->gadget == gadget && tail->window == window &&
+                  tail->type == type;
+    if (!merged) {
+        // Without a node the event cannot be queued; its bindings still run.
+        if (auto* node = static_cast<QueuedEvent*>(ElementPoolAlloc(State->pool))) {
+            *node = QueuedEvent{nullptr, code, flags, gadget, window, type};
+            if (tail)
+                tail->next = node;
+            else
+                State->head = node;
+            State->tail = node;
+        }
+    }
+
+    // The bindings see the event being recorded as the current one.
+    int32_t savedCode = State->currentCode;
+    intptr_t savedWindow = State->currentWindow;
+    intptr_t savedGadget = State->currentGadget;
+    int32_t savedType = State->currentType;
+    State->currentCode = code;
+    State->currentWindow = window;
+    State->currentGadget = gadget;
+    State->currentType = type;
+    EventBindingsRun(code, window, gadget, type);
+    EventBindingsRun(code, window, gadget, -1);
+    EventBindingsRun(code, window, -1, -1);
+    EventBindingsRun(code, -1, -1, -1);
+    EventBindingsRun(code, -1, gadget, type);
+    State->currentCode = savedCode;
+    State->currentWindow = savedWindow;
+    State->currentGadget = savedGadget;
+    State->currentType = savedType;
+}
+
+int32_t EventNext() {
+    State->currentCode = 0;
+    State->currentType = -1;
+    QueuedEvent* node = State->head;
+    if (!node) return 0;
+    State->head = node->next;
+    if (State->tail == node) State->tail = nullptr;
+    State->currentCode = node->code;
+    State->currentGadget = node->gadget;
+    State->currentWindow = node->window;
+    State->currentType = node->type;
+    ElementPoolFree(State->pool, node);
+    return State->currentCode;
+}
+
+intptr_t EventGadgetId() { return State->currentGadget; }
+
+void EventSuppressBegin() { ++State->suppression; }
+void EventSuppressEnd() { --State->suppression; }
+
+void EventPurge(int32_t code, intptr_t gadget, intptr_t window, int32_t type) {
+    QueuedEvent* previous = nullptr;
+    QueuedEvent* node = State->head;
+    while (node) {
+        QueuedEvent* next = node->next;
+        if (Matches(code, node->code) && Matches(gadget, node->gadget) && Matches(window, node->window) &&
+            Matches(type, node->type)) {
+            if (previous)
+                previous->next = next;
+            else
+                State->head = next;
+            if (State->tail == node) State->tail = previous;
+            ElementPoolFree(State->pool, node);
+        } else {
+            previous = node;
+        }
+        node = next;
+    }
+}
+
+void EventPurgeWindow(intptr_t window) {
+    // -1 is a real window field (no owner known yet), not a wildcard here.
+    QueuedEvent* previous = nullptr;
+    QueuedEvent* node = State->head;
+    while (node) {
+        QueuedEvent* next = node->next;
+        if (node->window == window) {
+            if (previous)
+                previous->next = next;
+            else
+                State->head = next;
+            if (State->tail == node) State->tail = previous;
+            ElementPoolFree(State->pool, node);
+        } else {
+            previous = node;
+        }
+        node = next;
+    }
+}
+
+void EventBindingsRun(int32_t code, intptr_t window, intptr_t gadget, int32_t type) {
+    if (!EventBindingMap) return;
+    char key[64];
+    FormatKey(key, code, window, gadget, type);
+    auto* entry = static_cast<EventBindingEntry*>(KeyedMapFindAnsi(EventBindingMap, key));
+    if (!entry) return;
+    EventBindingNode* node = entry->head;
+    while (node) {
+        // Read before the call: a callback may drop its own binding.
+        EventBindingNode* next = node->next;
+        node->callback();
+        node = next;
+    }
+}
+
+void EventBindingsDropWindow(intptr_t window) {
+    if (!EventBindingMap) return;
+    KeyedMapIterReset(EventBindingMap);
+    while (auto* entry = static_cast<EventBindingEntry*>(KeyedMapIterNext(EventBindingMap))) {
+        if (entry->window == window) {
+            FreeBindingNodes(entry);
+            KeyedMapDeleteCurrent(EventBindingMap);
+        }
+    }
+}
+
+int32_t EventBindingAdd(int32_t code, intptr_t window, intptr_t gadget, int32_t type, EventCallback callback) {
+    if (!EventBindingMap || !callback) return 0;
+    char key[64];
+    FormatKey(key, code, window, gadget, type);
+    auto* node = static_cast<EventBindingNode*>(OsHeapAlloc(Process.mainHeap, sizeof(EventBindingNode)));
+    if (!node) return 0;
+    node->callback = callback;
+
+    auto* entry = static_cast<EventBindingEntry*>(KeyedMapFindAnsi(EventBindingMap, key));
+    if (!entry) {
+        char16_t wideKey[64];
+        for (int i = 0; i < 64; ++i) {
+            wideKey[i] = static_cast<unsigned char>(key[i]);
+            if (!key[i]) break;
+        }
+        entry = static_cast<EventBindingEntry*>(KeyedMapAdd(EventBindingMap, wideKey, 0));
+        if (!entry) {
+            OsHeapFree(Process.mainHeap, node);
+            return 0;
+        }
+        entry->window = window;
+    }
+    EventBindingNode** link = &entry->head;
+    while (*link) link = &(*link)->next;
+    *link = node;
+    return 1;
+}
