@@ -15,19 +15,6 @@ namespace {
 constexpr int32_t kNodeHeader = static_cast<int32_t>(sizeof(KeyedMapNode));
 constexpr char16_t kEmptyKey[] = u"";
 
-// A key copy is the key's hash followed by its units. Comparing the hashes
-// first keeps a walk along a long chain to one word per node until the
-// right key turns up.
-constexpr size_t kHashBytes = sizeof(uint32_t);
-
-char* KeyBlock(const char16_t* key) { return reinterpret_cast<char*>(const_cast<char16_t*>(key)) - kHashBytes; }
-
-uint32_t StoredHash(const KeyedMapNode* node) {
-    uint32_t hash;
-    std::memcpy(&hash, KeyBlock(node->key), sizeof hash);
-    return hash;
-}
-
 void* Payload(KeyedMapNode* node) { return reinterpret_cast<char*>(node) + kNodeHeader; }
 
 uint32_t Bucket(const KeyedMap* map, uint32_t hash) { return hash % static_cast<uint32_t>(map->bucketCount); }
@@ -38,18 +25,16 @@ size_t Length(const char16_t* key) {
     return length;
 }
 
-// The key's private copy with its hash in front, or null.
-const char16_t* CopyKey(const char16_t* key, size_t length, uint32_t hash) {
-    if (length > (SIZE_MAX - kHashBytes) / sizeof(char16_t) - 1) return nullptr;
-    size_t units = (length + 1) * sizeof(char16_t);
-    auto* block = static_cast<char*>(OsHeapAlloc(Process.mainHeap, kHashBytes + units));
-    if (!block) return nullptr;
-    std::memcpy(block, &hash, kHashBytes);
-    std::memcpy(block + kHashBytes, key, units);
-    return reinterpret_cast<const char16_t*>(block + kHashBytes);
+// The key's private copy, or null.
+const char16_t* CopyKey(const char16_t* key, size_t length) {
+    if (length > SIZE_MAX / sizeof(char16_t) - 1) return nullptr;
+    size_t bytes = (length + 1) * sizeof(char16_t);
+    auto* copy = static_cast<char16_t*>(OsHeapAlloc(Process.mainHeap, bytes));
+    if (copy) std::memcpy(copy, key, bytes);
+    return copy;
 }
 
-void FreeKey(const char16_t* key) { OsHeapFree(Process.mainHeap, KeyBlock(key)); }
+void FreeKey(const char16_t* key) { OsHeapFree(Process.mainHeap, const_cast<char16_t*>(key)); }
 
 void FreeNode(KeyedMap* map, KeyedMapNode* node) {
     FreeKey(node->key);
@@ -77,7 +62,7 @@ void* Find(KeyedMap* map, const Char* key, uint32_t hash) {
     int32_t bucket = static_cast<int32_t>(Bucket(map, hash));
     KeyedMapNode* before = nullptr;
     for (KeyedMapNode* node = map->buckets[bucket]; node; before = node, node = node->next) {
-        if (StoredHash(node) == hash && SameKey(node->key, key)) {
+        if (node->hash == hash && SameKey(node->key, key)) {
             map->current = node;
             map->bucketIndex = bucket;
             // A chain predecessor is also the cursor's; a bucket head's is
@@ -159,6 +144,7 @@ KeyedMap* KeyedMapCreate(int32_t elementSize, int32_t elementKind, const void* l
         return nullptr;
     }
     map->spare->key = kEmptyKey;
+    map->spare->hash = 0;
     map->layout = layout;
     map->elementSize = elementSize;
     map->elementKind = elementKind;
@@ -184,7 +170,7 @@ void* KeyedMapAdd(KeyedMap* map, const char16_t* key, int32_t reuse) {
     }
     // The key copy first, then the node: a failure of either leaves the map
     // and its pool as they were.
-    const char16_t* copy = CopyKey(key, Length(key), hash);
+    const char16_t* copy = CopyKey(key, Length(key));
     if (!copy) return nullptr;
     auto* node = static_cast<KeyedMapNode*>(ElementPoolAlloc(map->pool));
     if (!node) {
@@ -193,6 +179,7 @@ void* KeyedMapAdd(KeyedMap* map, const char16_t* key, int32_t reuse) {
     }
     int32_t bucket = static_cast<int32_t>(Bucket(map, hash));
     node->key = copy;
+    node->hash = hash;
     node->next = map->buckets[bucket];
     map->buckets[bucket] = node;
     map->count += 1;
@@ -318,7 +305,7 @@ int32_t KeyedMapCopy(KeyedMap* source, KeyedMap* target, int32_t clearFirst) {
     bool failed = false;
     for (int32_t bucket = 0; bucket < source->bucketCount && !failed; ++bucket) {
         for (KeyedMapNode* node = source->buckets[bucket]; node; node = node->next) {
-            const char16_t* key = CopyKey(node->key, Length(node->key), StoredHash(node));
+            const char16_t* key = CopyKey(node->key, Length(node->key));
             auto* copy = key ? static_cast<KeyedMapNode*>(ElementPoolAlloc(target->pool)) : nullptr;
             if (!copy) {
                 if (key) FreeKey(key);
@@ -326,6 +313,7 @@ int32_t KeyedMapCopy(KeyedMap* source, KeyedMap* target, int32_t clearFirst) {
                 break;
             }
             copy->key = key;
+            copy->hash = node->hash;
             copy->next = nullptr;
             std::memcpy(Payload(copy), Payload(node), static_cast<size_t>(source->elementSize));
             *tail = copy;
@@ -345,7 +333,7 @@ int32_t KeyedMapCopy(KeyedMap* source, KeyedMap* target, int32_t clearFirst) {
     while (copies) {
         KeyedMapNode* copy = copies;
         copies = copy->next;
-        int32_t bucket = static_cast<int32_t>(Bucket(target, StoredHash(copy)));
+        int32_t bucket = static_cast<int32_t>(Bucket(target, copy->hash));
         copy->next = target->buckets[bucket];
         target->buckets[bucket] = copy;
         target->count += 1;

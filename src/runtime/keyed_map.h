@@ -22,6 +22,7 @@ struct ElementPool;
 struct KeyedMapNode {
     KeyedMapNode* next;   // the next, older node of the same bucket chain; null at the end
     const char16_t* key;  // the map's private, NUL-terminated copy of the key
+    uint32_t hash;        // KeyedMapHash(key): a chain walk compares it before touching the key
 };
 
 // Cursor: KeyedMapIterNext visits buckets in ascending order, newest first

@@ -667,6 +667,7 @@ private:
                 for (KeyedMapNode* node = map->buckets[bucket]; node; node = node->next) {
                     REQUIRE(walk.size() < model.entries.size());
                     REQUIRE(model.BucketOf(node->key) == bucket);
+                    REQUIRE(node->hash == ModelHash(node->key));
                     walk.push_back(node);
                 }
             }
