@@ -22,6 +22,7 @@
 #include "support/test_gadgets.h"
 #include "ui/gadget/gadget_core.h"
 #include "ui/window/event_queue.h"
+#include "ui/window/posted_events.h"
 #include "ui/window/window.h"
 
 struct SeenEvent {
@@ -55,8 +56,7 @@ protected:
         ASSERT_NE(Process.mainHeap, nullptr);
         ASSERT_TRUE(TextScratchInit());
         MapHooksInit();
-        ASSERT_TRUE(EventStateInit());
-        ASSERT_NE(KeyedMapCreate(8, 7, nullptr, &EventBindingMap, 1024), nullptr);
+        ASSERT_TRUE(PostedEventLayerInit());
         ASSERT_TRUE(WindowLayerInit());
         ASSERT_TRUE(GadgetInit());
     }
@@ -66,8 +66,9 @@ protected:
         Flush();
         WindowFreeAll();
         Flush();
-        // The map's pool is shared through a registry that outlives the
-        // heap; the map goes before its heap does.
+        PostedEventLayerEnd();
+        // The binding map's pool is shared through a registry that outlives
+        // the heap; the map goes before its heap does.
         KeyedMapFree(EventBindingMap);
         TextScratchEnd();
         OsHeapDestroy(Process.mainHeap);
