@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "support/main_heap.h"
+#include "support/runtime_models.h"
 
 namespace {
 
@@ -263,6 +264,29 @@ TEST_F(MainHeapTest, StateRecordIsZeroFilledAndInitialisedOnce) {
     EXPECT_EQ(calls, 1);
     EXPECT_EQ(static_cast<int*>(StateRecordGet(handle))[0], 42);
     EXPECT_NE(StateRecordCreate(8, nullptr), nullptr);
+}
+
+TEST_F(MainHeapTest, ObjectTableAgreesWithAModelOverRandomScripts) {
+    for (uint32_t seed = 1; seed <= 12; ++seed) {
+        std::vector<uint8_t> script = RandomScript(seed, 2500);
+        HarnessOptions options;
+        options.scriptedFailures = true;
+        ASSERT_EQ(RunObjectTableScript(script.data(), script.size(), &options), "") << "seed " << seed;
+    }
+}
+
+TEST_F(MainHeapTest, ObjectTableSurvivesEveryAllocationFailingInTurn) {
+    std::vector<uint8_t> script = RandomScript(5, 600);
+    HarnessOptions clean;
+    ASSERT_EQ(RunObjectTableScript(script.data(), script.size(), &clean), "");
+    ASSERT_GT(clean.allocations, 20);
+    for (long n = 1; n <= clean.allocations; ++n) {
+        HarnessOptions options;
+        options.failAt = n;
+        ASSERT_EQ(RunObjectTableScript(script.data(), script.size(), &options), "") << "allocation " << n;
+        // Nothing falls back here: the failing allocation is always reported.
+        EXPECT_EQ(options.failuresReported, 1) << "allocation " << n;
+    }
 }
 
 }  // namespace
