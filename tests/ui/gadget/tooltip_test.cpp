@@ -31,16 +31,18 @@ HWND SharedToolTip() { return GadgetListStateGet()->toolTip; }
 
 int ToolCount() { return static_cast<int>(SendMessageW(SharedToolTip(), TTM_GETTOOLCOUNT, 0, 0)); }
 
-// The tool of a control as the tooltip control holds it: registered under
-// `parent`, with its text. False when there is no such tool.
-bool FindTool(HWND parent, HWND control, std::u16string* text, UINT* flags = nullptr) {
+// The tool of a control as the tooltip control holds it: its text, and the
+// window it was registered under. False when there is no such tool. (A tool
+// identified by its window handle is found by the handle alone.)
+bool FindTool(HWND control, std::u16string* text, HWND* parent = nullptr, UINT* flags = nullptr) {
     wchar_t buffer[256] = L"";
     TOOLINFOW info{};
     info.cbSize = TTTOOLINFOW_V2_SIZE;
-    info.hwnd = parent;
+    info.hwnd = GetParent(control);
     info.uId = reinterpret_cast<UINT_PTR>(control);
     info.lpszText = buffer;
     if (!SendMessageW(SharedToolTip(), TTM_GETTOOLINFOW, 0, reinterpret_cast<LPARAM>(&info))) return false;
+    if (parent) *parent = info.hwnd;
     if (flags) *flags = info.uFlags;
     *text = reinterpret_cast<const char16_t*>(buffer);
     return true;
@@ -87,14 +89,17 @@ TEST_F(ToolTipTest, OneControlServesEveryGadgetOfEveryWindow) {
     EXPECT_EQ(ToolCount(), 3);
 
     std::u16string tip;
+    HWND parent = nullptr;
     UINT flags = 0;
-    ASSERT_TRUE(FindTool(window_, text, &tip, &flags));
+    ASSERT_TRUE(FindTool(text, &tip, &parent, &flags));
     EXPECT_EQ(tip, u"the port");
+    EXPECT_EQ(parent, window_);
     EXPECT_EQ(flags & (TTF_IDISHWND | TTF_SUBCLASS), static_cast<UINT>(TTF_IDISHWND | TTF_SUBCLASS));
-    ASSERT_TRUE(FindTool(window_, box, &tip));
+    ASSERT_TRUE(FindTool(box, &tip));
     EXPECT_EQ(tip, u"first LED");
-    ASSERT_TRUE(FindTool(GetParent(other), other, &tip));
+    ASSERT_TRUE(FindTool(other, &tip, &parent));
     EXPECT_EQ(tip, u"in another window");
+    EXPECT_EQ(parent, reinterpret_cast<HWND>(WindowLookup(1)->handle));
     WindowClose(1);
 }
 
@@ -104,7 +109,7 @@ TEST_F(ToolTipTest, SettingATipTwiceLeavesOneToolWithTheSecondText) {
     GadgetSetToolTip(1, u"Отправить на порт");
     EXPECT_EQ(ToolCount(), 1);
     std::u16string tip;
-    ASSERT_TRUE(FindTool(window_, button, &tip));
+    ASSERT_TRUE(FindTool(button, &tip));
     EXPECT_EQ(tip, u"Отправить на порт");
 }
 
@@ -113,7 +118,7 @@ TEST_F(ToolTipTest, NullTextRegistersTheEmptyText) {
     GadgetSetToolTip(1, nullptr);
     EXPECT_EQ(ToolCount(), 1);
     std::u16string tip = u"not read";
-    ASSERT_TRUE(FindTool(window_, button, &tip));
+    ASSERT_TRUE(FindTool(button, &tip));
     EXPECT_EQ(tip, u"");
 }
 
@@ -123,9 +128,10 @@ TEST_F(ToolTipTest, ATipInsideAContainerNamesTheContainerAsTheToolsWindow) {
     GadgetListClose();
     GadgetSetToolTip(2, u"send");
     std::u16string tip;
-    ASSERT_TRUE(FindTool(container, button, &tip));
+    HWND parent = nullptr;
+    ASSERT_TRUE(FindTool(button, &tip, &parent));
     EXPECT_EQ(tip, u"send");
-    EXPECT_FALSE(FindTool(window_, button, &tip));
+    EXPECT_EQ(parent, container);
 }
 
 TEST_F(ToolTipTest, AnEditableComboBoxRegistersItsEditFieldToo) {
@@ -135,13 +141,16 @@ TEST_F(ToolTipTest, AnEditableComboBoxRegistersItsEditFieldToo) {
     GadgetSetToolTip(1, u"port");
     EXPECT_EQ(ToolCount(), 2);
     std::u16string tip;
-    ASSERT_TRUE(FindTool(window_, combo, &tip));
+    HWND parent = nullptr;
+    ASSERT_TRUE(FindTool(combo, &tip, &parent));
     EXPECT_EQ(tip, u"port");
-    ASSERT_TRUE(FindTool(combo, edit, &tip));
+    EXPECT_EQ(parent, window_);
+    ASSERT_TRUE(FindTool(edit, &tip, &parent));
     EXPECT_EQ(tip, u"port");
+    EXPECT_EQ(parent, combo);
     GadgetSetToolTip(1, u"COM port");
     EXPECT_EQ(ToolCount(), 2);
-    ASSERT_TRUE(FindTool(combo, edit, &tip));
+    ASSERT_TRUE(FindTool(edit, &tip));
     EXPECT_EQ(tip, u"COM port");
 }
 
