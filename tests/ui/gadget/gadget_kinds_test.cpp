@@ -352,6 +352,31 @@ TEST_F(ComboBoxTest, ExtendedVariantHoldsTextsAndImages) {
     DeleteObject(green);
 }
 
+TEST_F(ComboBoxTest, ExtendedVariantGivesBackWhatItHolds) {
+    HWND combo = reinterpret_cast<HWND>(GadgetCreateComboBox(kCombo, 10, 10, 150, 22, COMBOBOX_EXTENDED));
+    ASSERT_NE(combo, nullptr);
+    Gadget* gadget = G(kCombo);
+    HBITMAP red = SolidBitmap(RGB(255, 0, 0));
+    const long blocks = OsHeapBlockCount(Process.mainHeap);
+
+    // An item that cannot be inserted leaves no image entry in use.
+    EXPECT_EQ(gadget->kind->AddItem(gadget, 99, u"nowhere", reinterpret_cast<intptr_t>(red)), 1);
+    EXPECT_EQ(gadget->kind->CountItems(gadget), 0);
+    EXPECT_EQ(gadget->kind->AddItem(gadget, -1, u"red", reinterpret_cast<intptr_t>(red)), 1);
+    EXPECT_EQ(ImageOf(combo, 0), 1);
+    // Removing an item that does not exist releases nothing.
+    gadget->kind->RemoveItem(gadget, 5);
+    EXPECT_EQ(gadget->kind->AddItem(gadget, -1, u"red too", reinterpret_cast<intptr_t>(red)), 1);
+    EXPECT_EQ(ImageOf(combo, 1), 2);
+
+    // Destroying the box frees its image list.
+    EXPECT_GT(OsHeapBlockCount(Process.mainHeap), blocks);
+    GadgetFree(kCombo);
+    TakeEvents();  // events queued meanwhile hold nodes of the event layer
+    EXPECT_EQ(OsHeapBlockCount(Process.mainHeap), blocks);
+    DeleteObject(red);
+}
+
 TEST_F(ComboBoxTest, PlainVariantIgnoresImages) {
     ASSERT_NE(GadgetCreateComboBox(kCombo, 10, 10, 150, 20), 0);
     Gadget* gadget = G(kCombo);
