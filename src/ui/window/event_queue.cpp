@@ -1,7 +1,5 @@
 #include "ui/window/event_queue.h"
 
-#include <cinttypes>
-#include <cstdio>
 
 #include "platform/os.h"
 #include "runtime/element_pool.h"
@@ -22,10 +20,33 @@ void EventStateCreatePool(void* record) {
 
 bool Matches(intptr_t wanted, intptr_t value) { return wanted == -1 || wanted == value; }
 
-// The key under which bindings of these four values are stored; the buffer
-// holds four signed decimals of any width with room to spare.
-void FormatKey(char (&key)[64], int32_t code, intptr_t window, intptr_t gadget, int32_t type) {
-    std::snprintf(key, sizeof key, "%" PRId32 ":%" PRIdPTR ":%" PRIdPTR ":%" PRId32, code, window, gadget, type);
+// Writes the signed decimal form of `value` at `out` and returns the end.
+char* AppendDecimal(char* out, int64_t value) {
+    uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+    if (value < 0) *out++ = '-';
+    char digits[20];
+    int count = 0;
+    do {
+        digits[count++] = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    while (count > 0) *out++ = digits[--count];
+    return out;
+}
+
+// The key under which bindings of these four values are stored,
+// "code:window:gadget:type"; four signed decimals of at most 20 characters
+// each and three colons fit the buffer with room to spare. Formatted by hand:
+// every event formats five keys.
+void FormatKey(char (&key)[96], int32_t code, intptr_t window, intptr_t gadget, int32_t type) {
+    char* out = AppendDecimal(key, code);
+    *out++ = ':';
+    out = AppendDecimal(out, window);
+    *out++ = ':';
+    out = AppendDecimal(out, gadget);
+    *out++ = ':';
+    out = AppendDecimal(out, type);
+    *out = 0;
 }
 
 void FreeBindingNodes(EventBindingEntry* entry) {
@@ -148,7 +169,7 @@ void EventPurgeWindow(intptr_t window) {
 
 void EventBindingsRun(int32_t code, intptr_t window, intptr_t gadget, int32_t type) {
     if (!EventBindingMap) return;
-    char key[64];
+    char key[96];
     FormatKey(key, code, window, gadget, type);
     auto* entry = static_cast<EventBindingEntry*>(KeyedMapFindAnsi(EventBindingMap, key));
     if (!entry) return;
@@ -174,7 +195,7 @@ void EventBindingsDropWindow(intptr_t window) {
 
 int32_t EventBindingAdd(int32_t code, intptr_t window, intptr_t gadget, int32_t type, EventCallback callback) {
     if (!EventBindingMap || !callback) return 0;
-    char key[64];
+    char key[96];
     FormatKey(key, code, window, gadget, type);
     auto* node = static_cast<EventBindingNode*>(OsHeapAlloc(Process.mainHeap, sizeof(EventBindingNode)));
     if (!node) return 0;
@@ -182,8 +203,8 @@ int32_t EventBindingAdd(int32_t code, intptr_t window, intptr_t gadget, int32_t 
 
     auto* entry = static_cast<EventBindingEntry*>(KeyedMapFindAnsi(EventBindingMap, key));
     if (!entry) {
-        char16_t wideKey[64];
-        for (int i = 0; i < 64; ++i) {
+        char16_t wideKey[96];
+        for (int i = 0; i < 96; ++i) {
             wideKey[i] = static_cast<unsigned char>(key[i]);
             if (!key[i]) break;
         }
