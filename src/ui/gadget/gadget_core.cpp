@@ -96,6 +96,10 @@ intptr_t GadgetCreate(intptr_t number, const GadgetKind* kind, DWORD exStyle, co
         if (IsWindow(window)) DestroyWindow(window);
         return 0;
     }
+    // The kind's fill sees its control (a container makes itself the current
+    // list with it); nothing can reach the record before it is registered.
+    gadget->window = window;
+    gadget->kind = kind;
     if (fill) fill(gadget, context);
     return GadgetRegister(number, gadget, window, kind);
 }

@@ -88,7 +88,8 @@ GadgetListSaved* GadgetListSavedOf(HWND window);
 // The shared creation path: creates the control with identifier -1 in the
 // current gadget list, takes the record (destroying a live gadget of that
 // number only now that the new control exists), lets `fill` set the kind's
-// fields, and registers. Returns the control's handle, the gadget's handle
+// fields (the record's window and kind are already set then), and
+// registers. Returns the control's handle, the gadget's handle
 // for AnyNumber, or 0: a failed CreateWindowExW touches no record, and a
 // record that cannot be had destroys the new control.
 intptr_t GadgetCreate(intptr_t number, const GadgetKind* kind, DWORD exStyle, const wchar_t* className,

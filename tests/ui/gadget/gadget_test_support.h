@@ -22,6 +22,7 @@
 #include "ui/gadget/gadget_core.h"
 #include "ui/gadget/gadget_kinds.h"
 #include "ui/window/event_queue.h"
+#include "ui/window/posted_events.h"
 #include "ui/window/window.h"
 
 namespace gadget_test {
@@ -36,7 +37,7 @@ public:
         Process.moduleHandle = GetModuleHandleW(nullptr);
         ASSERT_NE(TextScratchInit(), 0);
         MapHooksInit();
-        ASSERT_NE(EventStateInit(), 0);
+        ASSERT_NE(PostedEventLayerInit(), 0);
         ASSERT_NE(WindowLayerInit(), 0);
         ASSERT_NE(GadgetInit(), 0);
     }
