@@ -41,10 +41,20 @@ enum StartUpStep : int32_t {
     STEP_MAIN_WINDOW,
 };
 
-// The last step that completed.
+// The last step that was begun. A step is counted before its routine runs:
+// a routine that reports failure may have made part of its resources (the
+// event layer its hidden window, say), and its shutdown routine takes down
+// whatever part exists.
 StartUpStep Started = STEP_NONE;
 
 bool Reached(StartUpStep step) { return Started >= step; }
+
+// Begins a step; false when its routine reports failure.
+template <typename Routine>
+bool Begin(StartUpStep step, Routine routine) {
+    Started = step;
+    return routine() != 0;
+}
 
 }  // namespace
 
@@ -56,36 +66,28 @@ int32_t ApplicationInit() {
     if (!Process.mainHeap) return 0;
     Started = STEP_MAIN_HEAP;
 
-    // A step that reports failure (memory exhausted) ends start-up there:
-    // the layers above would build on a missing table.
-    if (!TextScratchInit()) return 0;
-    Started = STEP_TEXT_SCRATCH;
-    MapHooksInit();
-    Started = STEP_MAP_HOOKS;
-    if (!PostedEventLayerInit()) return 0;
-    Started = STEP_EVENT_LAYER;
-    TlsSlotInit();
-    Started = STEP_TLS_SLOT;
-    SpareHeapInit();
-    Started = STEP_SPARE_HEAP;
-    StateBlockInit();
-    Started = STEP_STATE_BLOCK;
-    ImageInit();
-    Started = STEP_IMAGES;
-    PlatformProbeInit();
-    Started = STEP_PLATFORM_PROBES;
-    if (!WindowLayerInit()) return 0;
-    Started = STEP_WINDOW_LAYER;
-    if (!GadgetInit()) return 0;
-    Started = STEP_GADGET_LAYER;
-    CommonControlsInit();
-    Started = STEP_COMMON_CONTROLS;
-    if (!SerialPortInit()) return 0;
-    Started = STEP_SERIAL_PORTS;
-
-    if (!BuildMainWindow(0, 0, MAIN_WINDOW_WIDTH, MAIN_WINDOW_HEIGHT)) return 0;
-    Started = STEP_MAIN_WINDOW;
-    return 1;
+    // Only memory running out makes a routine fail. Start-up ends there: the
+    // layers above would build on a missing table, and the program has no
+    // window yet to say anything in.
+    auto always = [](void (*routine)()) {
+        return [routine] {
+            routine();
+            return 1;
+        };
+    };
+    return Begin(STEP_TEXT_SCRATCH, TextScratchInit) &&
+           Begin(STEP_MAP_HOOKS, always(MapHooksInit)) &&
+           Begin(STEP_EVENT_LAYER, PostedEventLayerInit) &&
+           Begin(STEP_TLS_SLOT, always(TlsSlotInit)) &&
+           Begin(STEP_SPARE_HEAP, always(SpareHeapInit)) &&
+           Begin(STEP_STATE_BLOCK, always(StateBlockInit)) &&
+           Begin(STEP_IMAGES, always(ImageInit)) &&
+           Begin(STEP_PLATFORM_PROBES, always(PlatformProbeInit)) &&
+           Begin(STEP_WINDOW_LAYER, WindowLayerInit) &&
+           Begin(STEP_GADGET_LAYER, GadgetInit) &&
+           Begin(STEP_COMMON_CONTROLS, always(CommonControlsInit)) &&
+           Begin(STEP_SERIAL_PORTS, SerialPortInit) &&
+           Begin(STEP_MAIN_WINDOW, [] { return BuildMainWindow(0, 0, MAIN_WINDOW_WIDTH, MAIN_WINDOW_HEIGHT); });
 }
 
 void ApplicationMainLoop() {
@@ -106,7 +108,14 @@ void ApplicationEnd() {
     if (Reached(STEP_WINDOW_LAYER)) WindowFreeAll();
     if (Reached(STEP_PLATFORM_PROBES)) PlatformProbeEnd();
     if (Reached(STEP_IMAGES)) ImageEnd();
-    if (Reached(STEP_EVENT_LAYER)) PostedEventLayerEnd();
+    if (Reached(STEP_EVENT_LAYER)) {
+        PostedEventLayerEnd();
+        // The binding map's node pool is entered in the process-wide registry
+        // of shared pools, which outlives the main heap the entry lives on:
+        // released now, a later start-up in the same process finds the
+        // registry whole.
+        KeyedMapFree(EventBindingMap);
+    }
     if (Reached(STEP_SPARE_HEAP)) SpareHeapEnd();
     // Texts may be freed by every layer above, so the text heap goes last
     // but for the main heap.
