@@ -2,8 +2,8 @@
 # bench.sh [ARGS...]: builds the optimised native tree (preset
 # native-release) and the Windows tree, then runs every benchmark program:
 # natively, and the Windows ones under Wine in the Windows tree's own prefix,
-# inside guard.sh. ARGS go to every program (bench_transfer: the number of
-# transfers).
+# inside guard.sh and Xvfb. ARGS go to every program (bench_transfer: the
+# number of transfers; bench_startup: the number of program starts).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -20,8 +20,9 @@ for program in build/native-release/bench/bench_*; do
 done
 
 prefix=$PWD/build/windows/wineprefix
-# Prefix set-up, runs and server stop all inside the guard: no real port.
-scripts/guard.sh bash -c '
+# Prefix set-up, runs and server stop all inside the guard (no real port)
+# and a display of their own (the start-up benchmark opens the window).
+scripts/guard.sh xvfb-run -a -s '-screen 0 1280x1024x24' bash -c '
   prefix=$1; shift
   status=0
   scripts/wine-prefix.sh "$prefix" setup
