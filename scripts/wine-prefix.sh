@@ -4,8 +4,10 @@
 # Manages a Wine prefix of the project's own. `setup` makes the prefix if it
 # is not there and hides COM1 to COM32 (an empty value hides a port; Wine's
 # automatic mapping of the machine's serial devices then moves past them, and
-# nothing of ours opens a port above COM10). `map` points one port at a test
-# device, `hide` hides it again, `stop` stops the prefix's wineserver.
+# nothing of ours opens a port above COM10). `map` points one port at a
+# device, `hide` hides it again; both stop the prefix's wineserver
+# afterwards, since Wine links its COM ports only when it starts. `stop`
+# stops the prefix's wineserver.
 set -euo pipefail
 prefix=$1
 action=$2
@@ -27,6 +29,11 @@ import_reg() {
   rm -rf "$dir"
 }
 
+stop_server() {
+  wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true
+}
+
 case $action in
   setup)
     if [ ! -f "$prefix/system.reg" ]; then
@@ -42,15 +49,16 @@ case $action in
     port=$3 device=$4
     printf '"%s"="%s"\n' "$port" "$device" | import_reg
     rm -f "$prefix/dosdevices/${port,,}"
+    stop_server
     ;;
   hide)
     port=$3
     printf '"%s"=""\n' "$port" | import_reg
     rm -f "$prefix/dosdevices/${port,,}"
+    stop_server
     ;;
   stop)
-    wineserver -k 2>/dev/null || true
-    wineserver -w 2>/dev/null || true
+    stop_server
     ;;
   *)
     echo "usage: $0 PREFIX setup|stop|map COMn DEVICE|hide COMn" >&2
