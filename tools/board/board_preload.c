@@ -192,6 +192,8 @@ static void WriteHeader(void) {
     static const unsigned lines[] = {BOARD_DTR, BOARD_RTS, BOARD_BREAK};
     size_t i, used = 0;
     int length;
+    struct timespec wall;
+    uint64_t now;
     if (HeaderWritten) return;
     HeaderWritten = 1;
     for (i = 0; i < 3; ++i) {
@@ -199,9 +201,15 @@ static void WriteHeader(void) {
         used += (size_t)snprintf(openText + used, sizeof openText - used, "%s%s=%d", used ? "," : "",
                                  BoardLineName(lines[i]), (Config.openLevels & lines[i]) ? 1 : 0);
     }
-    length = snprintf(header, sizeof header, "# board pid=%ld device=%s invert=%d open=%s close=%s\n",
+    /* Both clocks read together: a viewer turns trace times into times of
+     * day with them. */
+    clock_gettime(CLOCK_REALTIME, &wall);
+    now = NowNs();
+    length = snprintf(header, sizeof header,
+                      "# board pid=%ld device=%s invert=%d open=%s close=%s monotonic_ns=%llu realtime_ns=%llu\n",
                       (long)getpid(), Config.device, Config.invert, used ? openText : "-",
-                      Config.dropAtClose ? "drop" : "keep");
+                      Config.dropAtClose ? "drop" : "keep", (unsigned long long)now,
+                      (unsigned long long)wall.tv_sec * 1000000000ull + (unsigned long long)wall.tv_nsec);
     if (length > 0 && (size_t)length < sizeof header) WriteTrace(header, (size_t)length);
 }
 
