@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# board_wine_test.sh WINE_RUN PREFIX_TOOL PREFIX BOARD_LIBRARY DRIVE_EXE LINES_EXE WORK_DIR CASE
+# board_wine_test.sh WITH_BOARD PREFIX BOARD_LIBRARY WINE_RUN DRIVE_EXE LINES_EXE WORK_DIR CASE
 #
-# The simulated board under Wine: COM6 is mapped to a pseudo-terminal that
-# the board's preload library gives modem lines, COM7 to a plain one (the
-# other end of the socat pair), and the product's transfer or the serial
-# layer drives them. The board's trace says what the register received.
+# The simulated board under Wine, through tools/board/with_board.sh: COM6 is
+# the board's port, COM7 a plain pseudo-terminal (the other end of the
+# pair), and the product's transfer or the serial layer drives them. The
+# board's trace says what the register received.
 #
 # CASE:
 #   patterns           LED patterns sent with invert off reach the outputs
@@ -15,40 +15,12 @@
 #   timing             at least 10 ms between line changes, and after the last
 #   lines              each line call under Wine, and the plain port
 set -euo pipefail
-wine_run=$1 prefix_tool=$2 prefix=$3 library=$4 drive=$5 lines_exe=$6 dir=$7 case=$8
+with_board=$1 prefix=$2 library=$3 wine_run=$4 drive=$5 lines_exe=$6 dir=$7 case=$8
 board_port=COM6 other_port=COM7
 
 mkdir -p "$dir"
 dir=$(cd "$dir" && pwd)
-rm -f "$dir/ptyA" "$dir/ptyB" "$dir"/*.trace
-socat -d -d pty,raw,echo=0,link="$dir/ptyA" pty,raw,echo=0,link="$dir/ptyB" \
-  >"$dir/socat.log" 2>&1 &
-socat_pid=$!
-
-cleanup() {
-  "$prefix_tool" "$prefix" hide "$board_port" || true
-  "$prefix_tool" "$prefix" hide "$other_port" || true
-  kill "$socat_pid" 2>/dev/null || true
-  wait "$socat_pid" 2>/dev/null || true
-}
-trap cleanup EXIT
-
-for _ in $(seq 100); do
-  [ -e "$dir/ptyA" ] && [ -e "$dir/ptyB" ] && break
-  sleep 0.05
-done
-if [ ! -e "$dir/ptyB" ]; then
-  echo "socat made no pseudo-terminal pair:" >&2
-  cat "$dir/socat.log" >&2
-  exit 1
-fi
-
-"$prefix_tool" "$prefix" map "$board_port" "$dir/ptyA"
-"$prefix_tool" "$prefix" map "$other_port" "$dir/ptyB"
-# Mappings are read when the server starts. Started here without the
-# library, and writing nowhere near the logs.
-"$prefix_tool" "$prefix" stop
-WINEPREFIX=$prefix wineserver >/dev/null 2>&1
+rm -f "$dir"/*.trace "$dir"/*.log
 
 failures=0
 fail() {
@@ -56,22 +28,15 @@ fail() {
   failures=$((failures + 1))
 }
 
-# with_board TRACE [VAR=VALUE...] -- COMMAND...: COMMAND under Wine with the
-# board on COM6. Wine's output goes to a file: its helper processes keep the
-# descriptors they inherit open after the command ends.
-with_board() {
+# on_board TRACE [VAR=VALUE...] -- WINDOWS_PROGRAM ARGS...
+on_board() {
   local trace=$1
   shift
   local settings=()
   while [ "$1" != -- ]; do settings+=("$1"); shift; done
   shift
-  local log=${trace%.trace}.log
-  local status=0
-  env LD_PRELOAD="$library" SHIFTLAMP_BOARD_DEVICE="$dir/ptyA" SHIFTLAMP_BOARD_TRACE="$trace" \
-    "${settings[@]}" "$wine_run" "$@" >"$log" 2>&1 || status=$?
-  # The 64-bit programs on the way (shells) cannot load a 32-bit library.
-  grep -v 'wrong ELF class' "$log" || true
-  return $status
+  "$with_board" --prefix "$prefix" --library "$library" --port "$board_port" --other "$other_port" \
+    --dir "$dir" --trace "$trace" --log "${trace%.trace}.log" "${settings[@]}" -- "$wine_run" "$@"
 }
 
 # The outputs at each close, one per line, as bare hexadecimal.
@@ -121,7 +86,7 @@ case $case in
     invert=0
     [ "$case" = patterns-inverted ] && invert=1
     trace=$dir/$case.trace
-    with_board "$trace" SHIFTLAMP_BOARD_INVERT=$invert -- "$drive" "$board_port" $invert 1 "${patterns[@]}" ||
+    on_board "$trace" SHIFTLAMP_BOARD_INVERT=$invert -- "$drive" "$board_port" $invert 1 "${patterns[@]}" ||
       fail "the driver failed"
     expect_patterns "$trace" "${patterns[@]}"
     expect_edges "$trace" $invert ${#patterns[@]}
@@ -129,7 +94,7 @@ case $case in
   dtr-at-open)
     for invert in 0 1; do
       trace=$dir/dtr-at-open-$invert.trace
-      with_board "$trace" SHIFTLAMP_BOARD_INVERT=$invert SHIFTLAMP_BOARD_OPEN_DTR=1 -- \
+      on_board "$trace" SHIFTLAMP_BOARD_INVERT=$invert SHIFTLAMP_BOARD_OPEN_DTR=1 -- \
         "$drive" "$board_port" $invert 2 a5 3c || fail "the driver failed (invert $invert)"
       expect_patterns "$trace" a5 3c a5 3c
       # The driver really raised it, at every open that found DTR clear:
@@ -142,7 +107,7 @@ case $case in
     ;;
   drop-at-close)
     trace=$dir/drop-at-close.trace
-    with_board "$trace" SHIFTLAMP_BOARD_CLOSE=drop -- "$drive" "$board_port" 0 1 "${patterns[@]}" ||
+    on_board "$trace" SHIFTLAMP_BOARD_CLOSE=drop -- "$drive" "$board_port" 0 1 "${patterns[@]}" ||
       fail "the driver failed"
     expect_patterns "$trace" "${patterns[@]}"
     # Every close found every line clear.
@@ -153,7 +118,7 @@ case $case in
     # Patterns ending in LED 1 off: the next open then changes no line, so
     # every change recorded is one of the transfer's steps.
     trace=$dir/timing.trace
-    with_board "$trace" -- "$drive" "$board_port" 0 3 a4 5a fe 00 || fail "the driver failed"
+    on_board "$trace" -- "$drive" "$board_port" 0 3 a4 5a fe 00 || fail "the driver failed"
     short=$(awk '
       /^#/ { next }
       $2 == "open" { previous = 0; next }
@@ -168,7 +133,7 @@ case $case in
   lines)
     for dtr in 0 1; do
       trace=$dir/lines-$dtr.trace
-      with_board "$trace" SHIFTLAMP_BOARD_OPEN_DTR=$dtr \
+      on_board "$trace" SHIFTLAMP_BOARD_OPEN_DTR=$dtr \
         SHIFTLAMP_TEST_BOARD_PORT=$board_port SHIFTLAMP_TEST_OTHER_PORT=$other_port \
         SHIFTLAMP_TEST_TRACE="Z:$trace" -- "$lines_exe" || fail "serial layer on the board (DTR at open $dtr)"
     done
