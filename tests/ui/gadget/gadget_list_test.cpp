@@ -38,10 +38,12 @@ TEST_F(GadgetListTest, EachWindowGetsItsOwnContextBackExactly) {
 
     HWND second = Open(4);
     EXPECT_EQ(Now(), (Context{second, {}, 10}));
+    EXPECT_NE(GadgetListSavedOf(first)->savedStack, nullptr);
     EXPECT_EQ(GetParent(reinterpret_cast<HWND>(TestButton(5, 0, 0))), second);
 
     EXPECT_EQ(GadgetListUse(reinterpret_cast<intptr_t>(first)), reinterpret_cast<intptr_t>(second));
     EXPECT_EQ(Now(), before);
+    EXPECT_EQ(GadgetListSavedOf(first)->savedStack, nullptr) << "the stack has one owner";
     EXPECT_EQ(GetParent(reinterpret_cast<HWND>(TestButton(6, 0, 0))), inner);
     EXPECT_EQ(GadgetListUse(0), reinterpret_cast<intptr_t>(first));
 
