@@ -57,7 +57,13 @@ TEST_F(GadgetListTest, TheEleventhNestedListGrowsTheStackToTwenty) {
     HWND window = Open(1);
     std::vector<HWND> expected{window};
     for (int number = 10; number < 20; ++number) expected.push_back(Container(number));
-    EXPECT_EQ(Now().capacity, 10);
+    const Context full = Now();
+    EXPECT_EQ(full.capacity, 10);
+    // Without memory to grow, the container is made but the lists stay.
+    OsAllocFailAt(2);
+    EXPECT_NE(Container(30), nullptr);
+    OsAllocFailAt(0);
+    EXPECT_EQ(Now(), full);
     HWND eleventh = Container(20);
     EXPECT_EQ(Now(), (Context{eleventh, expected, 20}));
 
