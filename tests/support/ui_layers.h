@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <initializer_list>
 #include <ostream>
@@ -16,11 +17,12 @@
 #include "platform/os.h"
 #include "platform/text_scratch.h"
 #include "runtime/keyed_map.h"
+#include "runtime/object_table.h"
 #include "runtime/process_values.h"
 #include "support/test_gadgets.h"
 #include "ui/gadget/gadget_core.h"
 #include "ui/window/event_queue.h"
-#include "ui/window/posted_event.h"
+#include "ui/window/posted_events.h"
 #include "ui/window/window.h"
 
 struct SeenEvent {
@@ -65,6 +67,9 @@ protected:
         WindowFreeAll();
         Flush();
         PostedEventLayerEnd();
+        // The binding map's pool is shared through a registry that outlives
+        // the heap; the map goes before its heap does.
+        KeyedMapFree(EventBindingMap);
         TextScratchEnd();
         OsHeapDestroy(Process.mainHeap);
         Process.mainHeap = nullptr;
@@ -89,7 +94,12 @@ protected:
         return events;
     }
 
-    static void CALLBACK WakeUp(HWND, UINT, UINT_PTR, DWORD) {}
+    // Also ends a menu left open past the pump's time: a modal menu loop
+    // dispatches the timer but would never return to the pump.
+    static inline ULONGLONG pumpEnd_ = 0;
+    static void CALLBACK WakeUp(HWND, UINT, UINT_PTR, DWORD) {
+        if (GetTickCount64() >= pumpEnd_) EndMenu();
+    }
 
     // Runs the event loop until `done` holds or `timeoutMs` has passed; a
     // thread timer wakes EventWait every 10 ms so that the loop can stop.
@@ -97,7 +107,7 @@ protected:
     // message numbers included) to codes_, in order.
     void Pump(int timeoutMs, const std::function<bool()>& done = {}) {
         const UINT_PTR timer = SetTimer(nullptr, 0, 10, WakeUp);
-        const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(timeoutMs);
+        const ULONGLONG end = pumpEnd_ = GetTickCount64() + static_cast<ULONGLONG>(timeoutMs);
         while (GetTickCount64() < end && !(done && done())) {
             codes_.push_back(EventWait());
             if (EventStateGet()->currentCode) events_.push_back(Current());
@@ -121,10 +131,14 @@ protected:
         Pump(2000, [this, code] { return Seen(code); });
     }
 
-    // Pumps until a key has come up (at most two seconds): whatever the key
-    // going down did has been handled then. Call ResetLog before the keys.
-    void PumpPastKey() {
-        Pump(2000, [this] { return SeenRaw(WM_KEYUP) || SeenRaw(WM_SYSKEYUP); });
+    // Pumps until `count` keys have come up (at most two seconds): whatever
+    // they did going down has been handled then. Call ResetLog before the
+    // keys go down.
+    void PumpPastKeys(size_t count) {
+        Pump(2000, [this, count] {
+            return static_cast<size_t>(std::count(codes_.begin(), codes_.end(), WM_KEYUP) +
+                                       std::count(codes_.begin(), codes_.end(), WM_SYSKEYUP)) >= count;
+        });
     }
 
     void ResetLog() {

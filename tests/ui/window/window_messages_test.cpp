@@ -84,11 +84,10 @@ TEST_F(WindowMessagesTest, CloseRequestsBecomeEventsAndTheWindowStays) {
     EXPECT_EQ(Only(events_, {EVENT_CLOSE_WINDOW}), closing) << "Alt+F4";
 
     // The system menu, opened with Alt+Space; its Close item is chosen with
-    // the arrow up from the first item.
+    // its mnemonic.
     ResetLog();
     Keys({VK_MENU, VK_SPACE});
-    Keys({VK_UP});
-    Keys({VK_RETURN});
+    Keys({'C'});
     PumpFor(EVENT_CLOSE_WINDOW);
     EXPECT_EQ(Only(events_, {EVENT_CLOSE_WINDOW}), closing) << "system menu";
 
@@ -185,7 +184,7 @@ protected:
     HWND Press(std::initializer_list<WORD> keys) {
         ResetLog();
         Keys(keys);
-        PumpPastKey();
+        PumpPastKeys(keys.size());
         return GetFocus();
     }
 
@@ -213,18 +212,59 @@ TEST_F(FocusTest, FromAControlThatIsNoTabStopOnlyShiftTabMoves) {
     EXPECT_EQ(GetFocus(), Control(1));
 }
 
+// Wine keeps no keyboard-cue state (WM_QUERYUISTATE answers 0 whatever was
+// set), so a window of the test's own answers for it and records what it
+// is told.
+LRESULT CueState = 0;
+std::vector<WPARAM> CueUpdates;
+LRESULT CALLBACK CueWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_QUERYUISTATE) return CueState;
+    if (message == WM_UPDATEUISTATE) CueUpdates.push_back(wParam);
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+HWND CueTarget = nullptr;
+LRESULT CALLBACK RecordCueUpdate(int code, WPARAM wParam, LPARAM lParam) {
+    const auto* sent = reinterpret_cast<const CWPSTRUCT*>(lParam);
+    if (code == HC_ACTION && sent->hwnd == CueTarget && sent->message == WM_UPDATEUISTATE)
+        CueUpdates.push_back(sent->wParam);
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
 TEST_F(FocusTest, TheFocusComesBackWhenTheWindowIsActivatedAgain) {
     SetFocus(Control(3));
+    CueTarget = window_;
+    CueUpdates.clear();
+    HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROC, RecordCueUpdate, nullptr, GetCurrentThreadId());
     HWND other = Open(1, 400, 20);
+    UnhookWindowsHookEx(hook);
     ASSERT_EQ(GetActiveWindow(), other);
     EXPECT_EQ(GetPropW(window_, L"ZK_Focus"), Control(3));
-    EXPECT_EQ(SendMessageW(window_, WM_QUERYUISTATE, 0, 0) & 3, 3) << "cues hidden on deactivation";
+    EXPECT_EQ(CueUpdates, std::vector<WPARAM>{MAKEWPARAM(UIS_SET, 3)}) << "cues hidden on deactivation";
 
     SetForegroundWindow(window_);
     ASSERT_EQ(GetActiveWindow(), window_);
     EXPECT_EQ(GetFocus(), Control(3));
-    Press({VK_TAB});
-    EXPECT_EQ(SendMessageW(window_, WM_QUERYUISTATE, 0, 0) & 3, 0) << "cues shown by the keyboard";
+}
+
+TEST_F(FocusTest, KeyboardCuesAreChangedOnlyWhenTheyAreNotAlreadySo) {
+    HWND window = CreateWindowExW(0, L"Static", L"", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr, WindowModule(),
+                                  nullptr);
+    SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(CueWindowProc));
+    const WPARAM show = MAKEWPARAM(UIS_CLEAR, 3), hide = MAKEWPARAM(UIS_SET, 3);
+    struct Case {
+        LRESULT state;
+        int32_t show;
+        std::vector<WPARAM> sent;
+    };
+    for (const Case& c : {Case{3, 1, {show}}, Case{1, 1, {show}}, Case{0, 1, {}}, Case{0, 0, {hide}},
+                          Case{2, 0, {hide}}, Case{3, 0, {}}}) {
+        CueState = c.state;
+        CueUpdates.clear();
+        KeyboardCuesUpdate(window, c.show);
+        EXPECT_EQ(CueUpdates, c.sent) << "state " << c.state << ", show " << c.show;
+    }
+    DestroyWindow(window);
 }
 
 TEST_F(FocusTest, OnlyTheLayersOwnWindowsHaveAnAcceleratorTable) {
