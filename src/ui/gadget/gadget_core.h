@@ -72,10 +72,24 @@ struct GadgetListState {
 GadgetListState* GadgetListStateGet();
 ObjectTable* GadgetTable();
 
+// A top-level window's gadget-list context while another window's context
+// is the active one; attached to the window as "ZK_GadgetStack_<instance>".
+struct GadgetListSaved {
+    HWND window;              // the window that owns the record
+    HWND savedCurrent;        // its current list while another context is active
+    HWND* savedStack;         // its stack then; null while its own context is the active one
+    int32_t savedCount;
+    int32_t savedCapacity;
+    WNDPROC previousProc;     // the window's procedure before GadgetListWindowProc; may be null
+};
+// The saved context of a window, or null.
+GadgetListSaved* GadgetListSavedOf(HWND window);
+
 // The shared creation path: creates the control with identifier -1 in the
 // current gadget list, takes the record (destroying a live gadget of that
 // number only now that the new control exists), lets `fill` set the kind's
-// fields, and registers. Returns the control's handle, the gadget's handle
+// fields (the record's window and kind are already set then), and
+// registers. Returns the control's handle, the gadget's handle
 // for AnyNumber, or 0: a failed CreateWindowExW touches no record, and a
 // record that cannot be had destroys the new control.
 intptr_t GadgetCreate(intptr_t number, const GadgetKind* kind, DWORD exStyle, const wchar_t* className,
@@ -88,6 +102,12 @@ LRESULT CALLBACK GadgetWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
 
 // The live gadget of a number or handle, or null.
 Gadget* GadgetLookup(intptr_t number);
+
+// Text results of the scratch area (see text_scratch.h): a window's text
+// up to its first NUL, and the empty text. Both stand at the scratch
+// position the caller had.
+const char16_t* GadgetWindowText(HWND window);
+const char16_t* GadgetEmptyText();
 
 // Hands a message that concerns `child` to its kind's ParentMessage; returns
 // NOT_HANDLED when the child is not a gadget or its kind has no such

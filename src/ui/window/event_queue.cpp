@@ -127,13 +127,16 @@ intptr_t EventGadgetId() { return State->currentGadget; }
 void EventSuppressBegin() { ++State->suppression; }
 void EventSuppressEnd() { --State->suppression; }
 
-void EventPurge(int32_t code, intptr_t gadget, intptr_t window, int32_t type) {
+namespace {
+
+// Unlinks and returns to the pool every queued event `matches` accepts.
+template <typename Match>
+void RemoveQueued(Match matches) {
     QueuedEvent* previous = nullptr;
     QueuedEvent* node = State->head;
     while (node) {
         QueuedEvent* next = node->next;
-        if (Matches(code, node->code) && Matches(gadget, node->gadget) && Matches(window, node->window) &&
-            Matches(type, node->type)) {
+        if (matches(*node)) {
             if (previous)
                 previous->next = next;
             else
@@ -147,24 +150,18 @@ void EventPurge(int32_t code, intptr_t gadget, intptr_t window, int32_t type) {
     }
 }
 
+}  // namespace
+
+void EventPurge(int32_t code, intptr_t gadget, intptr_t window, int32_t type) {
+    RemoveQueued([&](const QueuedEvent& event) {
+        return Matches(code, event.code) && Matches(gadget, event.gadget) && Matches(window, event.window) &&
+               Matches(type, event.type);
+    });
+}
+
 void EventPurgeWindow(intptr_t window) {
-    // -1 is a real window field (no owner known yet), not a wildcard here.
-    QueuedEvent* previous = nullptr;
-    QueuedEvent* node = State->head;
-    while (node) {
-        QueuedEvent* next = node->next;
-        if (node->window == window) {
-            if (previous)
-                previous->next = next;
-            else
-                State->head = next;
-            if (State->tail == node) State->tail = previous;
-            ElementPoolFree(State->pool, node);
-        } else {
-            previous = node;
-        }
-        node = next;
-    }
+    // -1 is a real window field here (no owner known yet), not a wildcard.
+    RemoveQueued([&](const QueuedEvent& event) { return event.window == window; });
 }
 
 void EventBindingsRun(int32_t code, intptr_t window, intptr_t gadget, int32_t type) {

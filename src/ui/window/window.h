@@ -30,6 +30,10 @@ struct Window {
     int32_t minOrMax;     // 1 while minimised or maximised
 };
 
+// The module whose classes and windows the layers create: the process's
+// module handle, or the executable's when none was set.
+HINSTANCE WindowModule();
+
 // Start-up: the window table, the class icon and the arrow cursor. Returns 0
 // when memory is exhausted.
 int32_t WindowLayerInit();
