@@ -71,18 +71,6 @@ TEST(BoardRegister, OnlyRisingEdgesAct) {
     EXPECT_EQ(board.outputs, 0x02);
 }
 
-// Eight shifts push every earlier bit out; QH is the first bit shifted in.
-TEST(BoardRegister, ShiftingDropsTheOldestBit) {
-    BoardState board;
-    BoardInit(&board, 0);
-    for (int i = 0; i < 9; ++i) {
-        BoardSetLines(&board, i == 0 ? BOARD_RTS : 0);
-        BoardSetLines(&board, board.lines | BOARD_DTR);
-        BoardSetLines(&board, board.lines & ~BOARD_DTR);
-    }
-    EXPECT_EQ(board.shift, 0);
-}
-
 // One call that changes several lines is one moment at the pins: the clock
 // takes SER as it was, the latch the shift register as it was.
 TEST(BoardRegister, LinesChangedTogetherActWithTheLevelsFromBefore) {
