@@ -3,7 +3,9 @@
 # native-release) and the Windows tree, then runs every benchmark program:
 # natively, and the Windows ones under Wine in the Windows tree's own prefix,
 # inside guard.sh and Xvfb. ARGS go to every program (bench_transfer: the
-# number of transfers; bench_startup: the number of program starts).
+# number of transfers; bench_startup: the number of program starts;
+# bench/board_transfer.sh, run last: the number of transfers the simulated
+# board times).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -33,3 +35,7 @@ scripts/guard.sh xvfb-run -a -s '-screen 0 1280x1024x24' bash -c '
   done
   scripts/wine-prefix.sh "$prefix" stop
   exit $status' bench "$prefix" "$@"
+
+# The transfer as the simulated register board sees it, under Wine.
+echo "== Wine, simulated board: board_transfer.sh"
+bench/board_transfer.sh "$@"

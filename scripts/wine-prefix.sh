@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
-# wine-prefix.sh PREFIX setup|stop|map COMn DEVICE|hide COMn
+# wine-prefix.sh PREFIX setup|stop|map COMn DEVICE [COMm DEVICE...]|hide COMn [COMm...]
 #
 # Manages a Wine prefix of the project's own. `setup` makes the prefix if it
 # is not there and hides COM1 to COM32 (an empty value hides a port; Wine's
 # automatic mapping of the machine's serial devices then moves past them, and
-# nothing of ours opens a port above COM10). `map` points one port at a
-# device, `hide` hides it again; both stop the prefix's wineserver
-# afterwards, since Wine links its COM ports only when it starts. `stop`
-# stops the prefix's wineserver.
+# nothing of ours opens a port above COM10). `map` points ports at devices,
+# `hide` hides them again (one registry import for all of them); both stop
+# the prefix's wineserver afterwards, since Wine links its COM ports only
+# when its server starts. `stop` stops the prefix's wineserver.
 set -euo pipefail
 prefix=$1
 action=$2
@@ -46,22 +46,27 @@ case $action in
     rm -f "$prefix"/dosdevices/com[0-9]*
     ;;
   map)
-    port=$3 device=$4
-    printf '"%s"="%s"\n' "$port" "$device" | import_reg
-    rm -f "$prefix/dosdevices/${port,,}"
+    shift 2
+    [ $# -gt 0 ] && [ $(($# % 2)) -eq 0 ] || { echo "usage: $0 PREFIX map COMn DEVICE..." >&2; exit 2; }
+    pairs=("$@")
+    for ((i = 0; i < ${#pairs[@]}; i += 2)); do
+      printf '"%s"="%s"\n' "${pairs[i]}" "${pairs[i + 1]}"
+    done | import_reg
+    for ((i = 0; i < ${#pairs[@]}; i += 2)); do rm -f "$prefix/dosdevices/${pairs[i],,}"; done
     stop_server
     ;;
   hide)
-    port=$3
-    printf '"%s"=""\n' "$port" | import_reg
-    rm -f "$prefix/dosdevices/${port,,}"
+    shift 2
+    [ $# -gt 0 ] || { echo "usage: $0 PREFIX hide COMn..." >&2; exit 2; }
+    for port in "$@"; do printf '"%s"=""\n' "$port"; done | import_reg
+    for port in "$@"; do rm -f "$prefix/dosdevices/${port,,}"; done
     stop_server
     ;;
   stop)
     stop_server
     ;;
   *)
-    echo "usage: $0 PREFIX setup|stop|map COMn DEVICE|hide COMn" >&2
+    echo "usage: $0 PREFIX setup|stop|map COMn DEVICE...|hide COMn..." >&2
     exit 2
     ;;
 esac

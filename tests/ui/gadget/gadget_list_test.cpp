@@ -38,10 +38,12 @@ TEST_F(GadgetListTest, EachWindowGetsItsOwnContextBackExactly) {
 
     HWND second = Open(4);
     EXPECT_EQ(Now(), (Context{second, {}, 10}));
+    EXPECT_NE(GadgetListSavedOf(first)->savedStack, nullptr);
     EXPECT_EQ(GetParent(reinterpret_cast<HWND>(TestButton(5, 0, 0))), second);
 
     EXPECT_EQ(GadgetListUse(reinterpret_cast<intptr_t>(first)), reinterpret_cast<intptr_t>(second));
     EXPECT_EQ(Now(), before);
+    EXPECT_EQ(GadgetListSavedOf(first)->savedStack, nullptr) << "the stack has one owner";
     EXPECT_EQ(GetParent(reinterpret_cast<HWND>(TestButton(6, 0, 0))), inner);
     EXPECT_EQ(GadgetListUse(0), reinterpret_cast<intptr_t>(first));
 
@@ -55,7 +57,13 @@ TEST_F(GadgetListTest, TheEleventhNestedListGrowsTheStackToTwenty) {
     HWND window = Open(1);
     std::vector<HWND> expected{window};
     for (int number = 10; number < 20; ++number) expected.push_back(Container(number));
-    EXPECT_EQ(Now().capacity, 10);
+    const Context full = Now();
+    EXPECT_EQ(full.capacity, 10);
+    // Without memory to grow, the container is made but the lists stay.
+    OsAllocFailAt(2);
+    EXPECT_NE(Container(30), nullptr);
+    OsAllocFailAt(0);
+    EXPECT_EQ(Now(), full);
     HWND eleventh = Container(20);
     EXPECT_EQ(Now(), (Context{eleventh, expected, 20}));
 

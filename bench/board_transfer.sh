@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# board_transfer.sh [TRANSFERS]: the product's transfer, timed by the
+# simulated register board under Wine. Builds the windows preset, sends
+# TRANSFERS (100 by default) transfers with tools/board/board_drive on the
+# board's port, checks that the register holds the pattern, and reports the
+# step intervals and transfer times from the board's trace
+# (bench/board_trace_stats.sh). The trace is kept in build/windows/bench.
+#
+# Pattern 0x55 with invert on makes every step a line change, so that every
+# step shows in the trace: RTS alternates, and the clock and latch start
+# from the idle level only on the first transfer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+transfers=${1:-100}
+
+cmake --preset windows >/dev/null
+cmake --build --preset windows -j2 >/dev/null
+
+out=$PWD/build/windows/bench
+mkdir -p "$out"
+trace=$out/board_transfer.trace
+rm -f "$trace"
+start=$(date +%s%N)
+scripts/guard.sh tools/board/with_board.sh --trace "$trace" SHIFTLAMP_BOARD_INVERT=1 -- \
+  build/windows/wine-run build/windows/tools/board/board_drive.exe COM3 1 "$transfers" 55 >/dev/null
+end=$(date +%s%N)
+
+latched=$(grep -c ' close .* outputs=0x55 ' "$trace" || true)
+echo "$transfers transfers of pattern 0x55 with invert on, by board_drive under Wine"
+echo "whole run, Wine start and port set-up included: $(((end - start) / 1000000)) ms"
+if [ "$latched" -ne "$transfers" ]; then
+  echo "the register held 0x55 after only $latched of $transfers transfers" >&2
+  exit 1
+fi
+bench/board_trace_stats.sh "$trace"

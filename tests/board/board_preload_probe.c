@@ -1,0 +1,255 @@
+/* The board's preload library in a plain 32-bit Linux process, without Wine:
+ * the process loads it through LD_PRELOAD (set by the test), makes its own
+ * pseudo-terminals, names one of them as the board and then checks what the
+ * modem-control requests do on it and on the other one, against the kernel's
+ * own answers (a raw system call, which no library can intercept).
+ *
+ * Usage: board_preload_probe CASE TRACE_FILE
+ * Exit status 0 when every check held; each failed check prints one line. */
+#define _GNU_SOURCE
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/ioctl.h>
+#include <sys/syscall.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+/* The entry a C library built for 64-bit time calls; defined by the board. */
+int __ioctl_time64(int fd, unsigned long request, ...);
+
+static int Failures;
+
+#define CHECK(condition)                                                         \
+    do {                                                                         \
+        if (!(condition)) {                                                      \
+            printf("%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
+            ++Failures;                                                          \
+        }                                                                        \
+    } while (0)
+
+struct Pty {
+    int master;
+    char path[64];
+};
+
+static struct Pty MakePty(void) {
+    struct Pty pty = {-1, ""};
+    pty.master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (pty.master < 0 || grantpt(pty.master) != 0 || unlockpt(pty.master) != 0) {
+        perror("posix_openpt");
+        exit(2);
+    }
+    snprintf(pty.path, sizeof pty.path, "%s", ptsname(pty.master));
+    return pty;
+}
+
+static int OpenPath(const char* path) {
+    int fd = open(path, O_RDWR | O_NOCTTY);
+    if (fd < 0) {
+        perror(path);
+        exit(2);
+    }
+    return fd;
+}
+
+static int Modem(int fd) {
+    int bits = -1;
+    CHECK(ioctl(fd, TIOCMGET, &bits) == 0);
+    return bits & (TIOCM_DTR | TIOCM_RTS);
+}
+
+/* What the kernel itself answers, past any library. */
+static int Kernel(int fd, unsigned long request, void* argument, int* error) {
+    long result = syscall(SYS_ioctl, fd, request, argument);
+    *error = result < 0 ? errno : 0;
+    return (int)result;
+}
+
+/* The events of the trace (second field of each line), space separated. */
+static void TraceEvents(const char* path, char* events, size_t size) {
+    char line[512];
+    FILE* file = fopen(path, "r");
+    events[0] = 0;
+    if (!file) return;
+    while (fgets(line, sizeof line, file)) {
+        char event[16];
+        if (line[0] == '#' || sscanf(line, "%*s %15s", event) != 1) continue;
+        if (events[0]) strncat(events, " ", size - strlen(events) - 1);
+        strncat(events, event, size - strlen(events) - 1);
+    }
+    fclose(file);
+}
+
+static int CountLines(const char* path, char first) {
+    char line[512];
+    int count = 0;
+    FILE* file = fopen(path, "r");
+    if (!file) return 0;
+    while (fgets(line, sizeof line, file)) count += line[0] == first;
+    fclose(file);
+    return count;
+}
+
+static void UseBoard(const struct Pty* board, const char* trace) {
+    setenv("SHIFTLAMP_BOARD_DEVICE", board->path, 1);
+    if (trace) setenv("SHIFTLAMP_BOARD_TRACE", trace, 1);
+}
+
+/* Every request on the board through both entries; the other terminal and
+ * every other request reach the kernel unchanged. */
+static void Lines(const char* trace) {
+    struct Pty board = MakePty(), other = MakePty();
+    char events[512];
+    int boardFd, otherFd, bits, error, kernelError, kernelResult, result, queued;
+    static const unsigned long requests[] = {TIOCMGET, TIOCMSET, TIOCMBIS, TIOCMBIC, TIOCCBRK};
+    size_t i;
+
+    UseBoard(&board, trace);
+    boardFd = OpenPath(board.path);
+    otherFd = OpenPath(other.path);
+
+    CHECK(Modem(boardFd) == 0);
+    bits = TIOCM_DTR;
+    CHECK(ioctl(boardFd, TIOCMBIS, &bits) == 0);
+    CHECK(Modem(boardFd) == TIOCM_DTR);
+    bits = TIOCM_RTS | TIOCM_CTS;
+    CHECK(__ioctl_time64(boardFd, TIOCMSET, &bits) == 0);
+    CHECK(Modem(boardFd) == TIOCM_RTS);
+    bits = TIOCM_RTS;
+    CHECK(__ioctl_time64(boardFd, TIOCMBIC, &bits) == 0);
+    bits = -1;
+    CHECK(__ioctl_time64(boardFd, TIOCMGET, &bits) == 0 && bits == 0);
+    CHECK(ioctl(boardFd, TIOCSBRK) == 0);
+    CHECK(ioctl(boardFd, TIOCCBRK) == 0);
+    CHECK(__ioctl_time64(boardFd, TIOCSBRK) == 0);
+    CHECK(__ioctl_time64(boardFd, TIOCCBRK) == 0);
+
+    /* Success leaves errno alone; a null argument is refused. */
+    errno = 4242;
+    CHECK(ioctl(boardFd, TIOCMGET, &bits) == 0 && errno == 4242);
+    CHECK(ioctl(boardFd, TIOCMGET, NULL) == -1 && errno == EFAULT);
+
+    /* The device itself was never asked: its own lines still do not exist. */
+    CHECK(Kernel(boardFd, TIOCMGET, &bits, &error) == -1 && error != 0);
+    /* Other requests on the board pass through. */
+    CHECK(ioctl(boardFd, FIONREAD, &queued) == 0 && queued == 0);
+    {
+        struct termios mode;
+        CHECK(ioctl(boardFd, TCGETS, &mode) == 0);
+    }
+
+    /* The other terminal answers exactly as the kernel does. */
+    for (i = 0; i < sizeof requests / sizeof requests[0]; ++i) {
+        bits = TIOCM_DTR;
+        kernelResult = Kernel(otherFd, requests[i], &bits, &kernelError);
+        bits = TIOCM_DTR;
+        errno = 0;
+        result = ioctl(otherFd, requests[i], &bits);
+        CHECK(result == kernelResult && errno == kernelError);
+        bits = TIOCM_DTR;
+        errno = 0;
+        result = __ioctl_time64(otherFd, requests[i], &bits);
+        CHECK(result == kernelResult && errno == kernelError);
+    }
+    /* So does the board's master side, which is another device. */
+    kernelResult = Kernel(board.master, TIOCMGET, &bits, &kernelError);
+    errno = 0;
+    CHECK(ioctl(board.master, TIOCMGET, &bits) == kernelResult && errno == kernelError);
+
+    close(otherFd);
+    CHECK(close(boardFd) == 0);
+    TraceEvents(trace, events, sizeof events);
+    CHECK(strcmp(events, "open DTR DTR RTS RTS BREAK BREAK BREAK BREAK close") == 0);
+    if (strcmp(events, "open DTR DTR RTS RTS BREAK BREAK BREAK BREAK close") != 0) printf("trace: %s\n", events);
+    CHECK(CountLines(trace, '#') == 1);
+}
+
+/* A driver that raises DTR raises it on every open; closing keeps the lines
+ * as they are or drops them all. */
+static void Reopen(const char* trace, int drop) {
+    struct Pty board = MakePty();
+    char events[512];
+    int fd, bits;
+    const char* expected = drop ? "open DTR DTR RTS RTS close open DTR DTR close"
+                                : "open DTR DTR RTS close open DTR close";
+
+    UseBoard(&board, trace);
+    setenv("SHIFTLAMP_BOARD_OPEN_DTR", "1", 1);
+    if (drop) setenv("SHIFTLAMP_BOARD_CLOSE", "drop", 1);
+    fd = OpenPath(board.path);
+    CHECK(Modem(fd) == TIOCM_DTR);
+    bits = TIOCM_DTR;
+    CHECK(ioctl(fd, TIOCMBIC, &bits) == 0);
+    bits = TIOCM_RTS;
+    CHECK(ioctl(fd, TIOCMBIS, &bits) == 0);
+    close(fd);
+
+    fd = OpenPath(board.path);
+    CHECK(Modem(fd) == (drop ? TIOCM_DTR : (TIOCM_DTR | TIOCM_RTS)));
+    close(fd);
+
+    TraceEvents(trace, events, sizeof events);
+    CHECK(strcmp(events, expected) == 0);
+    if (strcmp(events, expected) != 0) printf("trace: %s\n", events);
+}
+
+/* Without a device named, the library changes nothing and writes nothing. */
+static void Inert(const char* trace) {
+    struct Pty pty = MakePty();
+    int fd = OpenPath(pty.path), bits = 0, kernelError, kernelResult;
+    struct stat file;
+    setenv("SHIFTLAMP_BOARD_TRACE", trace, 1);
+    kernelResult = Kernel(fd, TIOCMGET, &bits, &kernelError);
+    errno = 0;
+    CHECK(ioctl(fd, TIOCMGET, &bits) == kernelResult && errno == kernelError);
+    CHECK(kernelResult == -1);
+    close(fd);
+    CHECK(stat(trace, &file) != 0);
+}
+
+/* Without a trace file the board still works. */
+static void NoTrace(const char* trace) {
+    struct Pty board = MakePty();
+    int fd, bits = TIOCM_RTS;
+    struct stat file;
+    UseBoard(&board, NULL);
+    fd = OpenPath(board.path);
+    CHECK(ioctl(fd, TIOCMSET, &bits) == 0);
+    CHECK(Modem(fd) == TIOCM_RTS);
+    close(fd);
+    CHECK(stat(trace, &file) != 0);
+}
+
+int main(int argc, char** argv) {
+    const char* name = argc == 3 ? argv[1] : "";
+    const char* trace = argc == 3 ? argv[2] : "";
+    static const char* const settings[] = {
+        "SHIFTLAMP_BOARD_DEVICE",   "SHIFTLAMP_BOARD_TRACE",    "SHIFTLAMP_BOARD_INVERT",
+        "SHIFTLAMP_BOARD_OPEN_DTR", "SHIFTLAMP_BOARD_OPEN_RTS", "SHIFTLAMP_BOARD_OPEN_BREAK",
+        "SHIFTLAMP_BOARD_CLOSE"};
+    size_t i;
+    /* Each case sets what it needs before its first modem-control request,
+     * which is when the library reads them. */
+    for (i = 0; i < sizeof settings / sizeof settings[0]; ++i) unsetenv(settings[i]);
+    unlink(trace);
+    if (strcmp(name, "lines") == 0) {
+        Lines(trace);
+    } else if (strcmp(name, "reopen-keep") == 0) {
+        Reopen(trace, 0);
+    } else if (strcmp(name, "reopen-drop") == 0) {
+        Reopen(trace, 1);
+    } else if (strcmp(name, "inert") == 0) {
+        Inert(trace);
+    } else if (strcmp(name, "no-trace") == 0) {
+        NoTrace(trace);
+    } else {
+        fprintf(stderr, "usage: %s lines|reopen-keep|reopen-drop|inert|no-trace TRACE_FILE\n", argv[0]);
+        return 2;
+    }
+    if (Failures == 0) printf("%s: all checks held\n", name);
+    return Failures ? 1 : 0;
+}

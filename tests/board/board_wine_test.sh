@@ -1,0 +1,154 @@
+#!/usr/bin/env bash
+# board_wine_test.sh WITH_BOARD PREFIX BOARD_LIBRARY WINE_RUN DRIVE_EXE LINES_EXE WORK_DIR CASE
+#
+# The simulated board under Wine, through tools/board/with_board.sh: COM6 is
+# the board's port, COM7 a plain pseudo-terminal (the other end of the
+# pair), and the product's transfer or the serial layer drives them. The
+# board's trace says what the register received.
+#
+# CASE:
+#   patterns           LED patterns sent with invert off reach the outputs
+#   patterns-inverted  the same with invert on, the board wired through an
+#                      inverter
+#   dtr-at-open        a driver that raises DTR on open, invert off and on
+#   drop-at-close      a driver that clears the lines on close, invert off
+#   timing             at least 10 ms between line changes, and after the last
+#   lines              each line call under Wine, and the plain port
+set -euo pipefail
+with_board=$1 prefix=$2 library=$3 wine_run=$4 drive=$5 lines_exe=$6 dir=$7 case=$8
+board_port=COM6 other_port=COM7
+
+mkdir -p "$dir"
+dir=$(cd "$dir" && pwd)
+rm -f "$dir"/*.trace "$dir"/*.log
+
+failures=0
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+
+# on_board TRACE [VAR=VALUE...] -- WINDOWS_PROGRAM ARGS...
+on_board() {
+  local trace=$1
+  shift
+  local settings=()
+  while [ "$1" != -- ]; do settings+=("$1"); shift; done
+  shift
+  "$with_board" --prefix "$prefix" --library "$library" --port "$board_port" --other "$other_port" \
+    --dir "$dir" --trace "$trace" --log "${trace%.trace}.log" "${settings[@]}" -- "$wine_run" "$@"
+}
+
+# The outputs at each close, one per line, as bare hexadecimal.
+outputs_at_close() {
+  awk '$2 == "close" { for (i = 3; i <= NF; i++) if ($i ~ /^outputs=/) print substr($i, 11) }' "$1"
+}
+
+# expect_patterns TRACE PATTERN...: each transfer left its pattern.
+expect_patterns() {
+  local trace=$1
+  shift
+  local got
+  got=$(outputs_at_close "$trace" | tr '\n' ' ')
+  [ "$got" = "$* " ] || fail "outputs after each transfer: got '$got', wanted '$* '"
+}
+
+# Rising edges at the register's pins (line level XOR invert) per transfer:
+# "SRCLK RCLK", one line per transfer. Outputs changing at anything but a
+# rising RCLK are reported on their own lines as "stray".
+pin_edges() {
+  awk -v invert="$2" '
+    /^#/ { next }
+    {
+      outputs = ""
+      for (i = 4; i <= NF; i++) if ($i ~ /^outputs=/) outputs = $i
+      if (seen && outputs != last && !($2 == "BREAK" && ($3 + invert) % 2 == 1)) print "stray", $0
+      seen = 1; last = outputs
+    }
+    $2 == "open" { clock = 0; latch = 0 }
+    $2 == "DTR" && ($3 + invert) % 2 == 1 { clock++ }
+    $2 == "BREAK" && ($3 + invert) % 2 == 1 { latch++ }
+    $2 == "close" { print clock, latch }' "$1"
+}
+
+# expect_edges TRACE INVERT TRANSFERS: eight clocks and one latch each.
+expect_edges() {
+  local got wanted
+  got=$(pin_edges "$1" "$2" | tr '\n' ' ')
+  wanted=$(for _ in $(seq "$3"); do printf '8 1 '; done)
+  [ "$got" = "$wanted" ] || fail "clock and latch edges per transfer: got '$got', wanted '$wanted'"
+}
+
+patterns=(a5 00 ff 01 80 3c 5a)
+
+case $case in
+  patterns | patterns-inverted)
+    invert=0
+    [ "$case" = patterns-inverted ] && invert=1
+    trace=$dir/$case.trace
+    on_board "$trace" SHIFTLAMP_BOARD_INVERT=$invert -- "$drive" "$board_port" $invert 1 "${patterns[@]}" ||
+      fail "the driver failed"
+    expect_patterns "$trace" "${patterns[@]}"
+    expect_edges "$trace" $invert ${#patterns[@]}
+    ;;
+  dtr-at-open)
+    for invert in 0 1; do
+      trace=$dir/dtr-at-open-$invert.trace
+      on_board "$trace" SHIFTLAMP_BOARD_INVERT=$invert SHIFTLAMP_BOARD_OPEN_DTR=1 -- \
+        "$drive" "$board_port" $invert 2 a5 3c || fail "the driver failed (invert $invert)"
+      expect_patterns "$trace" a5 3c a5 3c
+      # The driver really raised it, at every open that found DTR clear:
+      # each one with invert off, only the first with invert on (where the
+      # clock idles with DTR set).
+      raised=$(awk '/^#/ { next } prev == "open" && $2 == "DTR" && $3 == 1 { n++ } { prev = $2 } END { print n + 0 }' "$trace")
+      wanted=$((invert ? 1 : 4))
+      [ "$raised" = $wanted ] || fail "DTR raised at $raised opens, wanted $wanted (invert $invert)"
+    done
+    ;;
+  drop-at-close)
+    trace=$dir/drop-at-close.trace
+    on_board "$trace" SHIFTLAMP_BOARD_CLOSE=drop -- "$drive" "$board_port" 0 1 "${patterns[@]}" ||
+      fail "the driver failed"
+    expect_patterns "$trace" "${patterns[@]}"
+    # Every close found every line clear.
+    awk '$2 == "close" && !/dtr=0 rts=0 break=0/ { bad = 1 } END { exit bad }' "$trace" ||
+      fail "a line was still set after a close"
+    ;;
+  timing)
+    # Patterns ending in LED 1 off: the next open then changes no line, so
+    # every change recorded is one of the transfer's steps.
+    trace=$dir/timing.trace
+    on_board "$trace" -- "$drive" "$board_port" 0 3 a4 5a fe 00 || fail "the driver failed"
+    short=$(awk '
+      /^#/ { next }
+      $2 == "open" { previous = 0; next }
+      previous && ($1 - previous) < 9500000 {
+        printf "%s %s after %.3f ms\n", $2, $3, ($1 - previous) / 1e6
+      }
+      { previous = $1 }' "$trace")
+    [ -z "$short" ] || fail "line changes closer than 10 ms: $short"
+    steps=$(grep -cE '^[0-9]+ (DTR|RTS|BREAK) ' "$trace" || true)
+    [ "$steps" -ge $((12 * 18)) ] || fail "only $steps line changes in 12 transfers"
+    ;;
+  lines)
+    for dtr in 0 1; do
+      trace=$dir/lines-$dtr.trace
+      on_board "$trace" SHIFTLAMP_BOARD_OPEN_DTR=$dtr \
+        SHIFTLAMP_TEST_BOARD_PORT=$board_port SHIFTLAMP_TEST_OTHER_PORT=$other_port \
+        SHIFTLAMP_TEST_TRACE="Z:$trace" -- "$lines_exe" || fail "serial layer on the board (DTR at open $dtr)"
+    done
+    ;;
+  *)
+    echo "unknown case $case" >&2
+    exit 2
+    ;;
+esac
+
+if [ "$failures" -gt 0 ]; then
+  for trace in "$dir"/*.trace; do
+    echo "== $trace"
+    cat "$trace"
+  done
+  exit 1
+fi
+echo "$case: passed"

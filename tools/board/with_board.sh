@@ -1,0 +1,116 @@
+#!/usr/bin/env bash
+# with_board.sh [OPTIONS] [SHIFTLAMP_BOARD_...=VALUE...] -- COMMAND...
+#
+# Runs COMMAND (a Windows program through wine or a build tree's wine-run)
+# with the simulated register board on a COM port: makes a pseudo-terminal
+# pair with socat, maps the port to one end in the prefix, restarts the
+# prefix's wineserver so that the mapping holds, and runs COMMAND with the
+# board's library preloaded. Afterwards the port is hidden again, the server
+# stopped and socat ended, however COMMAND ended; the exit status is
+# COMMAND's. Run it through scripts/guard.sh, as every Wine run of ours.
+#
+# Options (defaults for the repository's windows build tree):
+#   --prefix DIR     Wine prefix                 (build/windows/wineprefix)
+#   --library FILE   the board's preload library (build/windows/tools/board/libshiftlamp_board.so)
+#   --port COMn      the board's port            (COM3)
+#   --other COMm     also map COMm to the pair's other end, a plain
+#                    pseudo-terminal that is not the board
+#   --dir DIR        where the pseudo-terminal links and logs go (a new
+#                    temporary directory, removed afterwards)
+#   --trace FILE     the board's trace           (DIR/board.trace)
+#   --log FILE       COMMAND's output, shown when it ends (DIR/command.log)
+# Board settings (SHIFTLAMP_BOARD_INVERT=1, SHIFTLAMP_BOARD_OPEN_DTR=1,
+# SHIFTLAMP_BOARD_CLOSE=drop, ...) and other variables for COMMAND may be
+# given before "--"; tools/board/board_preload.c lists the settings.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+prefix=$root/build/windows/wineprefix
+library=$root/build/windows/tools/board/libshiftlamp_board.so
+port=COM3 other='' dir='' trace='' log=''
+settings=()
+
+usage() {
+  sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//' >&2
+  exit 2
+}
+
+while [ $# -gt 0 ]; do
+  case $1 in
+    --prefix) prefix=$2; shift 2 ;;
+    --library) library=$2; shift 2 ;;
+    --port) port=$2; shift 2 ;;
+    --other) other=$2; shift 2 ;;
+    --dir) dir=$2; shift 2 ;;
+    --trace) trace=$2; shift 2 ;;
+    --log) log=$2; shift 2 ;;
+    --) shift; break ;;
+    *=*) settings+=("$1"); shift ;;
+    *) usage ;;
+  esac
+done
+[ $# -gt 0 ] || usage
+if [ ! -f "$library" ]; then
+  echo "with_board.sh: no board library at $library (build the windows preset)" >&2
+  exit 2
+fi
+
+made_dir=0
+if [ -z "$dir" ]; then
+  dir=$(mktemp -d "${TMPDIR:-/tmp}/shiftlamp-board.XXXXXX")
+  made_dir=1
+fi
+mkdir -p "$dir"
+dir=$(cd "$dir" && pwd)
+trace=${trace:-$dir/board.trace}
+log=${log:-$dir/command.log}
+prefix_tool=$root/scripts/wine-prefix.sh
+export WINEPREFIX=$prefix
+
+rm -f "$dir/board-pty" "$dir/other-pty"
+# Output to files: a pipe held by a helper process would stall the caller.
+socat -d -d pty,raw,echo=0,link="$dir/board-pty" pty,raw,echo=0,link="$dir/other-pty" \
+  >"$dir/socat.log" 2>&1 &
+socat_pid=$!
+
+ports=("$port")
+devices=("$port" "$dir/board-pty")
+if [ -n "$other" ]; then
+  ports+=("$other")
+  devices+=("$other" "$dir/other-pty")
+fi
+
+cleanup() {
+  "$prefix_tool" "$prefix" hide "${ports[@]}" >/dev/null 2>&1 || true
+  "$prefix_tool" "$prefix" stop >/dev/null 2>&1 || true
+  kill "$socat_pid" 2>/dev/null || true
+  wait "$socat_pid" 2>/dev/null || true
+  if [ "$made_dir" -eq 1 ]; then rm -rf "$dir"; fi
+}
+trap cleanup EXIT
+
+for _ in $(seq 100); do
+  [ -e "$dir/board-pty" ] && [ -e "$dir/other-pty" ] && break
+  sleep 0.05
+done
+if [ ! -e "$dir/other-pty" ]; then
+  echo "with_board.sh: socat made no pseudo-terminal pair:" >&2
+  cat "$dir/socat.log" >&2
+  exit 1
+fi
+
+# A prefix made elsewhere is made here, every port hidden; one of ours is
+# taken as it stands.
+[ -f "$prefix/system.reg" ] || "$prefix_tool" "$prefix" setup
+"$prefix_tool" "$prefix" map "${devices[@]}"
+# Mappings are read when the server starts: started here, without the
+# library, and writing nowhere near the log.
+"$prefix_tool" "$prefix" stop
+wineserver >/dev/null 2>&1
+
+status=0
+env LD_PRELOAD="$library" SHIFTLAMP_BOARD_DEVICE="$dir/board-pty" SHIFTLAMP_BOARD_TRACE="$trace" \
+  "${settings[@]}" "$@" >"$log" 2>&1 || status=$?
+# Shells and other 64-bit programs on the way cannot load the 32-bit library
+# and say so; that is expected.
+grep -v 'wrong ELF class' "$log" || true
+exit $status
