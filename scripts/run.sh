@@ -32,6 +32,7 @@ if [ ! -f "$prefix/system.reg" ]; then
   scripts/guard.sh scripts/wine-prefix.sh "$prefix" setup
 fi
 
+pairs=()
 for mapping in "$@"; do
   port=${mapping%%=*} device=${mapping#*=}
   if [[ ! $port =~ ^COM([1-9]|10)$ || $device == "$mapping" || -z $device ]]; then
@@ -39,8 +40,11 @@ for mapping in "$@"; do
     exit 2
   fi
   echo "Mapping $port to $device"
-  scripts/guard.sh scripts/wine-prefix.sh "$prefix" map "$port" "$device"
+  pairs+=("$port" "$device")
 done
+if [ ${#pairs[@]} -gt 0 ]; then
+  scripts/guard.sh scripts/wine-prefix.sh "$prefix" map "${pairs[@]}"
+fi
 
 status=0
 scripts/guard.sh bash -c '
