@@ -20,10 +20,12 @@ ports_reg() {
   cat
 }
 
+# Imports registry text: the Ports key's values from standard input, or the
+# whole text when a first argument says so.
 import_reg() {
   local dir
   dir=$(mktemp -d "${TMPDIR:-/tmp}/shiftlamp-ports.XXXXXX")
-  ports_reg > "$dir/ports.reg"
+  if [ "${1:-}" = whole ]; then cat; else ports_reg; fi > "$dir/ports.reg"
   # A relative name: regedit would take a leading slash for a switch.
   (cd "$dir" && wine regedit /S ports.reg >/dev/null 2>&1)
   rm -rf "$dir"
@@ -42,6 +44,10 @@ case $action in
       wineserver -w
     fi
     for i in $(seq 1 32); do printf '"COM%d"=""\n' "$i"; done | import_reg
+    # A program that crashes ends at once instead of waiting behind Wine's
+    # crash dialog until its test times out.
+    printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\n"ShowCrashDialog"=dword:00000000\n' |
+      import_reg whole
     # Links made by an earlier mapping are made again on first use.
     rm -f "$prefix"/dosdevices/com[0-9]*
     ;;
