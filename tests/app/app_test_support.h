@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "serial/comm_device_fake.h"
+#include "support/real_input.h"
 
 namespace app_test {
 
@@ -56,37 +57,6 @@ inline HWND Control(int gadget) {
     HWND window = MainWindow();
     if (gadget <= 3) return GetDlgItem(window, gadget);
     return GetDlgItem(GetDlgItem(window, 3), gadget);
-}
-
-// A real left click at a screen point, as the mouse makes it. Under Xvfb
-// without a window manager a window's screen rectangle is where it shows.
-inline void ClickAt(int x, int y) {
-    const int width = GetSystemMetrics(SM_CXSCREEN);
-    const int height = GetSystemMetrics(SM_CYSCREEN);
-    INPUT input[3] = {};
-    for (INPUT& one : input) {
-        one.type = INPUT_MOUSE;
-        one.mi.dx = (x * 65535 + (width - 1) / 2) / (width - 1);
-        one.mi.dy = (y * 65535 + (height - 1) / 2) / (height - 1);
-        one.mi.dwFlags = MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_MOVE;
-    }
-    input[1].mi.dwFlags |= MOUSEEVENTF_LEFTDOWN;
-    input[2].mi.dwFlags |= MOUSEEVENTF_LEFTUP;
-    SendInput(3, input, sizeof(INPUT));
-}
-
-inline void ClickCentre(HWND window) {
-    RECT rectangle{};
-    GetWindowRect(window, &rectangle);
-    ClickAt((rectangle.left + rectangle.right) / 2, (rectangle.top + rectangle.bottom) / 2);
-}
-
-// Keeps the pointer off the window, so that no tooltip covers a control.
-inline void MoveMouseAway() {
-    INPUT input{};
-    input.type = INPUT_MOUSE;
-    input.mi.dwFlags = MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_MOVE;
-    SendInput(1, &input, sizeof(INPUT));
 }
 
 // One message box as it stood on the screen.

@@ -80,24 +80,6 @@ private:
     HWND window_ = nullptr;
 };
 
-void Keys(std::initializer_list<WORD> keys) {
-    std::vector<INPUT> inputs;
-    for (WORD key : keys) {
-        INPUT input{};
-        input.type = INPUT_KEYBOARD;
-        input.ki.wVk = key;
-        inputs.push_back(input);
-    }
-    for (auto key = keys.end(); key != keys.begin();) {
-        INPUT input{};
-        input.type = INPUT_KEYBOARD;
-        input.ki.wVk = *--key;
-        input.ki.dwFlags = KEYEVENTF_KEYUP;
-        inputs.push_back(input);
-    }
-    SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
-}
-
 // The screen point of the title bar's close button, found by asking the
 // window what lies where; false when it has no such button on screen.
 bool CloseButtonPoint(HWND window, POINT* point) {
@@ -143,14 +125,14 @@ TEST_F(ProgramTest, TheCloseCommandTheButtonSendsEndsItWithExitCodeZero) {
 }
 
 TEST_F(ProgramTest, AltF4EndsItWithExitCodeZero) {
-    Keys({VK_MENU, VK_F4});
+    PressKeys({VK_MENU, VK_F4});
     EXPECT_EQ(program_.ExitCode(), 0u);
 }
 
 TEST_F(ProgramTest, TheSystemMenuCloseEndsItWithExitCodeZero) {
     // Alt+Space opens the system menu; its Close item has the mnemonic C.
-    Keys({VK_MENU, VK_SPACE});
-    Keys({'C'});
+    PressKeys({VK_MENU, VK_SPACE});
+    PressKeys({'C'});
     EXPECT_EQ(program_.ExitCode(), 0u);
 }
 

@@ -19,6 +19,7 @@
 #include "runtime/keyed_map.h"
 #include "runtime/object_table.h"
 #include "runtime/process_values.h"
+#include "support/real_input.h"
 #include "support/test_gadgets.h"
 #include "ui/gadget/gadget_core.h"
 #include "ui/window/event_queue.h"
@@ -164,23 +165,7 @@ protected:
 
     // Real key strokes: each key of `keys` goes down in order, then all come
     // up in reverse order (VK_MENU, VK_F4 is Alt+F4).
-    static void Keys(std::initializer_list<WORD> keys) {
-        std::vector<INPUT> inputs;
-        for (WORD key : keys) {
-            INPUT input{};
-            input.type = INPUT_KEYBOARD;
-            input.ki.wVk = key;
-            inputs.push_back(input);
-        }
-        for (auto key = keys.end(); key != keys.begin();) {
-            INPUT input{};
-            input.type = INPUT_KEYBOARD;
-            input.ki.wVk = *--key;
-            input.ki.dwFlags = KEYEVENTF_KEYUP;
-            inputs.push_back(input);
-        }
-        SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
-    }
+    static void Keys(std::initializer_list<WORD> keys) { PressKeys(keys); }
 
     // Brings a window to the front, lets its first painting pass and empties
     // the queue.

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/os.h"
+#include "support/real_input.h"
 #include "platform/text_scratch.h"
 #include "runtime/keyed_map.h"
 #include "runtime/object_table.h"
@@ -95,40 +96,6 @@ inline bool PumpUntil(const std::function<bool()>& done, int milliseconds = 3000
         Pump(10);
     }
     return true;
-}
-
-// A real left click at a screen point, as the mouse would make it.
-inline void ClickAt(int x, int y) {
-    const int width = GetSystemMetrics(SM_CXSCREEN);
-    const int height = GetSystemMetrics(SM_CYSCREEN);
-    INPUT input[3] = {};
-    for (INPUT& one : input) {
-        one.type = INPUT_MOUSE;
-        one.mi.dx = (x * 65535 + (width - 1) / 2) / (width - 1);
-        one.mi.dy = (y * 65535 + (height - 1) / 2) / (height - 1);
-        one.mi.dwFlags = MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_MOVE;
-    }
-    input[1].mi.dwFlags |= MOUSEEVENTF_LEFTDOWN;
-    input[2].mi.dwFlags |= MOUSEEVENTF_LEFTUP;
-    SendInput(3, input, sizeof(INPUT));
-}
-
-inline void ClickCentre(HWND window) {
-    RECT rectangle{};
-    GetWindowRect(window, &rectangle);
-    ClickAt((rectangle.left + rectangle.right) / 2, (rectangle.top + rectangle.bottom) / 2);
-}
-
-// Moves the mouse without pressing a button.
-inline void MoveMouseTo(int x, int y) {
-    const int width = GetSystemMetrics(SM_CXSCREEN);
-    const int height = GetSystemMetrics(SM_CYSCREEN);
-    INPUT input{};
-    input.type = INPUT_MOUSE;
-    input.mi.dx = (x * 65535 + (width - 1) / 2) / (width - 1);
-    input.mi.dy = (y * 65535 + (height - 1) / 2) / (height - 1);
-    input.mi.dwFlags = MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_MOVE;
-    SendInput(1, &input, sizeof(INPUT));
 }
 
 inline std::u16string Text(const char16_t* text) { return text ? std::u16string(text) : std::u16string(u"<null>"); }
