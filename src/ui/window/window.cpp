@@ -182,10 +182,15 @@ int32_t WindowClose(intptr_t number) {
     Window* window = WindowLookup(number);
     if (!window) return 0;
     HWND handle = window->handle;
-    if (HWND owner = GetWindow(handle, GW_OWNER)) SetActiveWindow(owner);
-    // Gone before destruction: its messages no longer find the number.
-    RemovePropW(handle, kWindowIdProperty);
-    DestroyWindow(handle);
+    // An owned window goes with its owner without asking us, and its handle
+    // may since name another window: only a window that still carries this
+    // number is ours to destroy. The record and the class go either way.
+    if (GetPropW(handle, kWindowIdProperty) == reinterpret_cast<HANDLE>(number + 1)) {
+        if (HWND owner = GetWindow(handle, GW_OWNER)) SetActiveWindow(owner);
+        // Gone before destruction: its messages no longer find the number.
+        RemovePropW(handle, kWindowIdProperty);
+        DestroyWindow(handle);
+    }
     UnregisterClassW(ClassName(number).text, WindowModule());
     if (window->accelEntries) {
         OsHeapFree(Process.mainHeap, window->accelEntries);

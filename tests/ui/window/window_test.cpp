@@ -181,6 +181,23 @@ TEST_F(WindowTest, ClosingAnOwnedWindowActivatesItsOwner) {
     EXPECT_EQ(GetActiveWindow(), owner);
 }
 
+TEST_F(WindowTest, AWindowThatWentWithItsOwnerIsForgottenWithoutTouchingAnother) {
+    HWND owner = Open(1, 10, 10);
+    ASSERT_NE(WindowOpen(2, 60, 60, 100, 100, nullptr, 0, owner), 0);
+    WindowClose(1);  // the system destroys window 2 along with its owner
+    Window* stale = WindowLookup(2);
+    ASSERT_NE(stale, nullptr);
+    // Its handle may since name another window; that one must survive.
+    HWND stranger = CreateWindowExW(0, L"Static", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(stranger, nullptr);
+    stale->handle = stranger;
+    EXPECT_EQ(WindowClose(2), 1);
+    EXPECT_TRUE(IsWindow(stranger));
+    EXPECT_EQ(WindowLookup(2), nullptr);
+    EXPECT_FALSE(ClassExists(L"WindowClass_2"));
+    DestroyWindow(stranger);
+}
+
 TEST_F(WindowTest, AnUnnumberedWindowIsKnownByItsHandle) {
     const intptr_t handle = WindowOpen(AnyNumber, 10, 10, 100, 100, nullptr, 0);
     Window* window = WindowLookup(handle);
