@@ -14,9 +14,9 @@
 E2E_BOARD_PRELOAD=${LD_PRELOAD:-}
 unset LD_PRELOAD
 
-E2E_PID=''        # the program's process (wine's, which becomes the program's)
+E2E_PID=''        # the program's process (wine's, which becomes the program's),
+                  # or whatever process e2e_wait_exit should wait for
 E2E_LEDS=0        # the LED boxes as the clicks have left them, bit k-1 for LED k
-E2E_INVERT=0      # the invert box likewise
 E2E_FAILURES=0
 E2E_TRANSFERS=0   # transfers the board should have seen end so far
 E2E_AWAY=''       # "x y": a screen point off the window
@@ -44,12 +44,17 @@ e2e_answer() {
   awk -v name="$1" '$1 == name { sub(/^[^ ]* ?/, ""); print; exit }' "$E2E_WORK/probe.out"
 }
 
-# Starts the program on the board, waits for its idle window and learns
-# where its controls are.
+# Starts the program on the board and attaches to it (e2e_attach).
 e2e_start() {
-  E2E_LEDS=0 E2E_INVERT=0
   LD_PRELOAD=$E2E_BOARD_PRELOAD "$E2E_WINE_RUN" "$E2E_EXE" >"$E2E_WORK/program.log" 2>&1 &
   E2E_PID=$!
+  e2e_attach
+}
+
+# Waits for the program's idle window and learns where its controls are;
+# the boxes are taken as they are after start-up (all clear).
+e2e_attach() {
+  E2E_LEDS=0
   if ! e2e_probe layout; then
     e2e_fail "the window did not appear: $(cat "$E2E_WORK/probe.err")"
     return 1
