@@ -9,6 +9,8 @@
 # of the program's process and of the wineserver before and after SECONDS
 # (10 by default) of doing nothing. The wine command's process becomes the
 # program's process, so its process id is the program's.
+# SHIFTLAMP_BENCH_VERBOSE=1 also prints what each process is and has used
+# before the measurement.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -30,7 +32,7 @@ if [ "${1:-}" = --inside ]; then
   # switches PID: voluntary and involuntary context switches of all threads.
   switches() { cat /proc/"$1"/task/*/status 2>/dev/null | awk '/ctxt_switches/ { n += $2 } END { print n + 0 }'; }
 
-  printf '%-16s %8s %12s %10s %14s %12s\n' "" "cpu ms" "of one core" "wake-ups/s" "server cpu ms" "server w/s"
+  printf '%-20s %8s %12s %10s %14s %12s\n' "" "cpu ms" "of one core" "wake-ups/s" "server cpu ms" "server w/s"
   for program in "$root/build/windows/src/app/shiftlamp.exe:Shiftlamp" \
                  "$root/build/windows/bench/minimal_window.exe:Minimal"; do
     exe=${program%:*} title=${program##*:}
@@ -50,7 +52,7 @@ if [ "${1:-}" = --inside ]; then
     cpu1=$(cpu_ms "$pid") sw1=$(switches "$pid") scpu1=$(cpu_ms "$server") ssw1=$(switches "$server")
     awk -v name="${exe##*/}" -v c=$((cpu1 - cpu0)) -v s=$((sw1 - sw0)) -v sc=$((scpu1 - scpu0)) \
         -v ss=$((ssw1 - ssw0)) -v t="$seconds" \
-      'BEGIN { printf "%-16s %8d %11.2f%% %10.1f %14d %12.1f\n", name, c, c / (t * 10), s / t, sc, ss / t }'
+      'BEGIN { printf "%-20s %8d %11.2f%% %10.1f %14d %12.1f\n", name, c, c / (t * 10), s / t, sc, ss / t }'
     # The program and the server end with the prefix's server.
     scripts/wine-prefix.sh "$prefix" stop
     wait "$pid" 2>/dev/null || true
