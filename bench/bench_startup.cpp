@@ -1,13 +1,16 @@
 // How long the product takes from process creation to an idle main window,
-// under the system it runs on (Wine, for the project's own runs): the
-// program is started, the time taken until its window "Shiftlamp" exists and
-// the process waits for input is measured, and the program is closed again
-// with the close command. Also the executable's size on disk.
+// under the system it runs on (Wine, for the project's own runs), against a
+// program that only opens one window (minimal_window) on the same
+// system: each is started, the time until its window exists and until the
+// process waits for input is measured, and it is closed again with the
+// close command. The two are started in turn, so that both see the same
+// conditions. Also the executables' sizes on disk.
 //
-// Usage: bench_startup [runs]   (default 5)
+// Usage: bench_startup [runs]   (default 5 starts of each)
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -15,14 +18,24 @@
 
 namespace {
 
-std::wstring ProgramPath() {
+struct Program {
+    const char* name;
+    const char* unixPath;
+    const wchar_t* className;
+    const wchar_t* title;
+    std::vector<double> windowMs, idleMs;
+};
+
+// The Windows path of a Unix path: Wine shows the Unix root as drive Z.
+std::wstring WindowsPath(const char* unixPath) {
     std::wstring path = L"Z:";
-    for (const char* c = SHIFTLAMP_EXE; *c; ++c) path += *c == '/' ? L'\\' : static_cast<wchar_t>(*c);
+    for (const char* c = unixPath; *c; ++c) path += *c == '/' ? L'\\' : static_cast<wchar_t>(*c);
     return path;
 }
 
 struct Search {
     DWORD processId;
+    const Program* program;
     HWND found;
 };
 
@@ -33,8 +46,8 @@ BOOL CALLBACK FindMainWindow(HWND window, LPARAM parameter) {
     wchar_t className[32] = L"", title[32] = L"";
     GetClassNameW(window, className, 32);
     GetWindowTextW(window, title, 32);
-    if (processId != search->processId || std::wstring(className) != L"WindowClass_0" ||
-        std::wstring(title) != L"Shiftlamp" || !IsWindowVisible(window))
+    if (processId != search->processId || std::wstring(className) != search->program->className ||
+        std::wstring(title) != search->program->title || !IsWindowVisible(window))
         return TRUE;
     search->found = window;
     return FALSE;
@@ -47,9 +60,10 @@ double Milliseconds(LARGE_INTEGER from, LARGE_INTEGER to) {
 }
 
 // One start: milliseconds until the window exists and until the process is
-// idle with it; negative when the program did not come up within 30 s.
-bool StartOnce(double* windowMs, double* idleMs) {
-    std::wstring commandLine = L"\"" + ProgramPath() + L"\"";
+// idle with it; false when the program did not come up within 30 s or did
+// not close.
+bool StartOnce(Program* program) {
+    std::wstring commandLine = L"\"" + WindowsPath(program->unixPath) + L"\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
@@ -58,7 +72,7 @@ bool StartOnce(double* windowMs, double* idleMs) {
     if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                         &process))
         return false;
-    Search search{process.dwProcessId, nullptr};
+    Search search{process.dwProcessId, program, nullptr};
     const DWORD deadline = GetTickCount() + 30000;
     while (!search.found && static_cast<int32_t>(deadline - GetTickCount()) > 0) {
         EnumWindows(FindMainWindow, reinterpret_cast<LPARAM>(&search));
@@ -76,34 +90,62 @@ bool StartOnce(double* windowMs, double* idleMs) {
     }
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    *windowMs = Milliseconds(begin, windowAt);
-    *idleMs = Milliseconds(begin, idleAt);
+    program->windowMs.push_back(Milliseconds(begin, windowAt));
+    program->idleMs.push_back(Milliseconds(begin, idleAt));
     return ok;
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+void Report(const Program& program) {
+    std::vector<double> window = program.windowMs, idle = program.idleMs;
+    std::sort(window.begin(), window.end());
+    std::sort(idle.begin(), idle.end());
+    std::printf("%-22s window exists     %8.1f %8.1f %8.1f\n", program.name, window.front(), Median(window),
+                window.back());
+    std::printf("%-22s idle with window  %8.1f %8.1f %8.1f\n", program.name, idle.front(), Median(idle),
+                idle.back());
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
+    Program programs[] = {
+        {"shiftlamp.exe", SHIFTLAMP_EXE, L"WindowClass_0", L"Shiftlamp", {}, {}},
+        {"minimal window", MINIMAL_EXE, L"MinimalWindow", L"Minimal", {}, {}},
+    };
 
-    WIN32_FILE_ATTRIBUTE_DATA file{};
-    if (GetFileAttributesExW(ProgramPath().c_str(), GetFileExInfoStandard, &file))
-        std::printf("shiftlamp.exe: %lu bytes\n", file.nFileSizeLow);
-
-    std::vector<double> window, idle;
-    for (int run = 0; run < runs; ++run) {
-        double windowMs = 0, idleMs = 0;
-        if (!StartOnce(&windowMs, &idleMs)) {
-            std::printf("run %d: the program did not come up and close\n", run + 1);
+    for (const Program& program : programs) {
+        WIN32_FILE_ATTRIBUTE_DATA file{};
+        if (GetFileAttributesExW(WindowsPath(program.unixPath).c_str(), GetFileExInfoStandard, &file))
+            std::printf("%s: %lu bytes\n", program.name, file.nFileSizeLow);
+    }
+    // One start of each first, not counted: the first start of a program
+    // loads its files from disk.
+    for (Program& program : programs) {
+        if (!StartOnce(&program)) {
+            std::printf("%s did not come up and close\n", program.name);
             return 1;
         }
-        window.push_back(windowMs);
-        idle.push_back(idleMs);
+        program.windowMs.clear();
+        program.idleMs.clear();
     }
-    std::sort(window.begin(), window.end());
-    std::sort(idle.begin(), idle.end());
-    std::printf("%d starts, ms       %9s %9s %9s\n", runs, "min", "median", "max");
-    std::printf("window exists       %9.1f %9.1f %9.1f\n", window.front(), window[window.size() / 2], window.back());
-    std::printf("idle with window    %9.1f %9.1f %9.1f\n", idle.front(), idle[idle.size() / 2], idle.back());
+    for (int run = 0; run < runs; ++run) {
+        for (Program& program : programs) {
+            if (!StartOnce(&program)) {
+                std::printf("%s, run %d: the program did not come up and close\n", program.name, run + 1);
+                return 1;
+            }
+        }
+    }
+    std::printf("%d starts each, ms from process creation     %8s %8s %8s\n", runs, "min", "median", "max");
+    for (const Program& program : programs) Report(program);
+    std::printf("ratio of the medians, shiftlamp.exe / minimal window: window exists %.2f, idle %.2f\n",
+                Median(programs[0].windowMs) / Median(programs[1].windowMs),
+                Median(programs[0].idleMs) / Median(programs[1].idleMs));
     return 0;
 }

@@ -28,6 +28,12 @@ scripts/guard.sh xvfb-run -a -s '-screen 0 1280x1024x24' bash -c '
   prefix=$1; shift
   status=0
   scripts/wine-prefix.sh "$prefix" setup
+  # Both programs bench_startup starts unmanaged, as in the tests: neither
+  # waits for a window manager when it closes.
+  for exe in shiftlamp.exe minimal_window.exe; do
+    build/windows/wine-run reg add "HKCU\\Software\\Wine\\AppDefaults\\$exe\\X11 Driver" \
+      /v Managed /d N /f >/dev/null 2>&1
+  done
   for program in build/windows/bench/bench_*.exe; do
     [ -f "$program" ] || continue
     echo "== Wine: ${program##*/}"
@@ -36,6 +42,12 @@ scripts/guard.sh xvfb-run -a -s '-screen 0 1280x1024x24' bash -c '
   scripts/wine-prefix.sh "$prefix" stop
   exit $status' bench "$prefix" "$@"
 
-# The transfer as the simulated register board sees it, under Wine.
+# The transfer as the simulated register board sees it, under Wine: the
+# product's transfer code alone, then the real program pressed by a probe.
 echo "== Wine, simulated board: board_transfer.sh"
 bench/board_transfer.sh "$@"
+echo "== Wine, simulated board: app_transfer.sh"
+bench/app_transfer.sh "$@"
+# The idle program's processor time (10 s).
+echo "== Wine: app_idle_cpu.sh"
+bench/app_idle_cpu.sh

@@ -35,8 +35,10 @@ fi
 
 # Following: the file appears and grows after the viewer started.
 rm -f "$trace"
-TZ=UTC timeout 20 "$lamps" "$trace" >"$dir/follow.out" 2>&1 &
+# Started on its own and ended by its process id, as run.sh ends it.
+TZ=UTC "$lamps" "$trace" >"$dir/follow.out" 2>&1 &
 viewer=$!
+trap 'kill "$viewer" 2>/dev/null || true' EXIT
 sleep 0.5
 transfer 2000000000000 0x3c >>"$trace"
 for _ in $(seq 100); do
@@ -50,6 +52,17 @@ for _ in $(seq 100); do
 done
 kill "$viewer" 2>/dev/null || true
 wait "$viewer" 2>/dev/null || true
+# The viewer takes its follower of the trace with it. (The path goes to awk
+# through the environment, so that awk's own command line does not match.)
+following() { ps -eo args= | T=$trace awk 'index($0, ENVIRON["T"]) { print; found = 1 } END { exit !found }'; }
+for _ in $(seq 20); do
+  following >/dev/null || break
+  sleep 0.1
+done
+if following; then
+  echo "FAIL: a process still follows the trace after the viewer ended"
+  failures=$((failures + 1))
+fi
 expect "$dir/follow.out" "○ ○ ● ● ● ● ○ ○   outputs=0x3c"
 expect "$dir/follow.out" "● ○ ○ ○ ○ ○ ○ ●   outputs=0x81"
 expect "$dir/follow.out" "(2 seen)"

@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# app_transfer.sh [TRANSFERS]: the real shiftlamp.exe's transfers, timed by
+# the simulated register board under Wine and Xvfb. Builds the windows
+# preset, starts the program with the board on COM1, ticks "Инвертировать"
+# and LEDs 1, 3, 5 and 7 with xdotool clicks, then presses Send TRANSFERS
+# times (100 by default) by posting the button's click message (BM_CLICK)
+# from a probe, all at once: the presses wait in the program's queue and the
+# transfers run back to back. Checks that each left 0x55 on the outputs and
+# reports the step intervals, the transfer times and the time from one
+# close to the next open (bench/board_trace_stats.sh). The trace is kept in
+# build/windows/bench.
+#
+# Pattern 0x55 with invert on and an inverter in the board's wiring makes
+# every step a line change, so that every step shows in the trace.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+if [ "${1:-}" = --inside ]; then
+  # Inside with_board.sh: one run of the program.
+  transfers=$2
+  source tests/app/e2e/session.sh
+  mkdir -p "$E2E_WORK"
+  e2e_start || exit 1
+  e2e_leds_to 55
+  e2e_click invert "${E2E_CLICKS[@]}"
+  e2e_probe press-send "$transfers" || e2e_fail "the probe could not post the presses"
+  e2e_wait_closes "$transfers" $((transfers + 30)) || e2e_fail "only $(e2e_closes) of $transfers transfers ended"
+  e2e_key alt+F4
+  e2e_wait_exit 10 || true
+  e2e_kill
+  [ "$E2E_FAILURES" -eq 0 ]
+else
+  transfers=${1:-100}
+  cmake --preset windows >/dev/null
+  cmake --build --preset windows -j2 >/dev/null
+
+  out=$root/build/windows/bench
+  mkdir -p "$out"
+  trace=$out/app_transfer.trace
+  rm -f "$trace"
+  scripts/guard.sh xvfb-run -a -s '-screen 0 1280x1024x24' tools/board/with_board.sh --port COM1 \
+    --trace "$trace" SHIFTLAMP_BOARD_INVERT=1 \
+    E2E_WINE_RUN="$root/build/windows/wine-run" E2E_EXE="$root/build/windows/src/app/shiftlamp.exe" \
+    E2E_PROBE="$root/build/windows/tests/app/e2e/e2e_probe.exe" E2E_WORK="$out/app_transfer" \
+    -- "$0" --inside "$transfers"
+
+  latched=$(grep -c ' close .* outputs=0x55 ' "$trace" || true)
+  echo "$transfers presses of Send (BM_CLICK posted at once) in shiftlamp.exe under Wine, pattern 0x55, invert on"
+  if [ "$latched" -ne "$transfers" ]; then
+    echo "the register held 0x55 after only $latched of $transfers transfers" >&2
+    exit 1
+  fi
+  bench/board_trace_stats.sh "$trace"
+fi
