@@ -19,6 +19,19 @@ void* Payload(KeyedMapNode* node) { return reinterpret_cast<char*>(node) + kNode
 
 uint32_t Bucket(const KeyedMap* map, uint32_t hash) { return hash % static_cast<uint32_t>(map->bucketCount); }
 
+// Puts a node, its hash set, at the head of its bucket's chain (newest
+// first) and the cursor on it.
+void LinkNewest(KeyedMap* map, KeyedMapNode* node) {
+    int32_t bucket = static_cast<int32_t>(Bucket(map, node->hash));
+    node->next = map->buckets[bucket];
+    map->buckets[bucket] = node;
+    map->count += 1;
+    map->current = node;
+    map->bucketIndex = bucket;
+    map->previous = nullptr;
+    map->savedBucketIndex = -1;
+}
+
 size_t Length(const char16_t* key) {
     size_t length = 0;
     while (key[length]) ++length;
@@ -177,16 +190,9 @@ void* KeyedMapAdd(KeyedMap* map, const char16_t* key, int32_t reuse) {
         FreeKey(copy);
         return nullptr;
     }
-    int32_t bucket = static_cast<int32_t>(Bucket(map, hash));
     node->key = copy;
     node->hash = hash;
-    node->next = map->buckets[bucket];
-    map->buckets[bucket] = node;
-    map->count += 1;
-    map->current = node;
-    map->bucketIndex = bucket;
-    map->previous = nullptr;
-    map->savedBucketIndex = -1;
+    LinkNewest(map, node);
     void* element = Payload(node);
     std::memset(element, 0, static_cast<size_t>(map->elementSize));
     return element;
@@ -333,14 +339,7 @@ int32_t KeyedMapCopy(KeyedMap* source, KeyedMap* target, int32_t clearFirst) {
     while (copies) {
         KeyedMapNode* copy = copies;
         copies = copy->next;
-        int32_t bucket = static_cast<int32_t>(Bucket(target, copy->hash));
-        copy->next = target->buckets[bucket];
-        target->buckets[bucket] = copy;
-        target->count += 1;
-        target->current = copy;
-        target->bucketIndex = bucket;
-        target->previous = nullptr;
-        target->savedBucketIndex = -1;
+        LinkNewest(target, copy);
     }
     return 1;
 }
