@@ -62,6 +62,27 @@ protected:
     }
     long HeapBlocks() const { return OsHeapBlockCount(Process.mainHeap); }
 
+    // Runs the script's operations one by one, checking the invariants after
+    // each, until one fails or the script ends; the empty text when all held.
+    template <typename StepFn, typename CheckFn>
+    std::string RunSteps(Script& script, StepFn step, CheckFn check) {
+        std::string failure;
+        while (failure.empty() && script.More() && step_ < kMaxSteps) {
+            ++step_;
+            failure = step();
+            if (failure.empty()) failure = check();
+        }
+        return failure;
+    }
+
+    // Stops failure injection and reports what the run allocated and how
+    // many injected failures its operations reported.
+    void Finish(HarnessOptions* options, long firstAllocation) {
+        watch_.Disarm();
+        options->allocations = OsAllocCount() - firstAllocation;
+        options->failuresReported = reported_;
+    }
+
     long step_ = 0;
     int op_ = -1;
     long reported_ = 0;  // operations that reported an injected failure
@@ -113,15 +134,9 @@ public:
         long firstAllocation = OsAllocCount();
         REQUIRE(PoolRegistryCount() == 0);
         if (options->failAt > 0) watch_.Arm(options->failAt);
-        std::string failure;
-        while (failure.empty() && script.More() && step_ < kMaxSteps) {
-            ++step_;
-            failure = Step(script, options->scriptedFailures);
-            if (failure.empty()) failure = Check(baseline);
-        }
-        watch_.Disarm();
-        options->allocations = OsAllocCount() - firstAllocation;
-        options->failuresReported = reported_;
+        std::string failure = RunSteps(
+            script, [&] { return Step(script, options->scriptedFailures); }, [&] { return Check(baseline); });
+        Finish(options, firstAllocation);
         for (int h = 0; h < kHandles; ++h) Release(h);
         if (!failure.empty()) return failure;
         REQUIRE(models_.empty());
@@ -399,15 +414,9 @@ public:
         long firstAllocation = OsAllocCount();
         REQUIRE(PoolRegistryCount() == 0);
         if (options->failAt > 0) watch_.Arm(options->failAt);
-        std::string failure;
-        while (failure.empty() && script.More() && step_ < kMaxSteps) {
-            ++step_;
-            failure = Step(script, options->scriptedFailures);
-            if (failure.empty()) failure = Check(baseline);
-        }
-        watch_.Disarm();
-        options->allocations = OsAllocCount() - firstAllocation;
-        options->failuresReported = reported_;
+        std::string failure = RunSteps(
+            script, [&] { return Step(script, options->scriptedFailures); }, [&] { return Check(baseline); });
+        Finish(options, firstAllocation);
         for (MapModel& model : models_) KeyedMapFree(model.map);
         if (!failure.empty()) return failure;
         for (MapModel& model : models_) REQUIRE(model.map == nullptr);
@@ -761,15 +770,10 @@ public:
             reported_ += injected ? 1 : 0;
         } else {
             capacity_ = growStep_;
-            while (failure.empty() && script.More() && step_ < kMaxSteps) {
-                ++step_;
-                failure = Step(script, options->scriptedFailures);
-                if (failure.empty()) failure = Check(baseline);
-            }
+            failure = RunSteps(
+                script, [&] { return Step(script, options->scriptedFailures); }, [&] { return Check(baseline); });
         }
-        watch_.Disarm();
-        options->allocations = OsAllocCount() - firstAllocation;
-        options->failuresReported = reported_;
+        Finish(options, firstAllocation);
         if (table_) {
             // Tables live as long as the process; take this one apart by hand.
             for (TableEntry& entry : any_) ObjectTableFreeObject(table_, reinterpret_cast<intptr_t>(entry.object));
