@@ -14,8 +14,8 @@ TransferDelayFn Delay = DelayMs;
 // One line change and the wait that follows it. A line that refuses to
 // switch does not stop the sequence: the rest still runs and the port is
 // still closed, so the port is never left open behind a failed call.
-void Step(int32_t line, int32_t level) {
-    SerialPortSetLine(PORT_NUMBER, line, level);
+void Step(int32_t line, int32_t level, int32_t* result) {
+    if (!SerialPortSetLine(PORT_NUMBER, line, level)) *result = TRANSFER_LINE_FAILED;
     Delay(STEP_MS);
 }
 
@@ -24,7 +24,9 @@ void Step(int32_t line, int32_t level) {
 void TransferUseDelay(TransferDelayFn delay) { Delay = delay ? delay : DelayMs; }
 
 int32_t TransferToRegister(const char16_t* portName, int32_t invert, LedStateFn ledState, void* context) {
-    if (!SerialPortOpen(PORT_NUMBER, portName, 9600, 0, 8, 1.0f, HANDSHAKE_NONE, 255, 255)) return 0;
+    if (!SerialPortOpen(PORT_NUMBER, portName, 9600, 0, 8, 1.0f, HANDSHAKE_NONE, 255, 255))
+        return TRANSFER_NOT_OPENED;
+    int32_t result = TRANSFER_DONE;
 
     // Invert serves wiring with an inverting stage between the port and the
     // register: every level is complemented, so the register itself still
@@ -39,21 +41,21 @@ int32_t TransferToRegister(const char16_t* portName, int32_t invert, LedStateFn 
     // latch pulse would have no rising edge. Idling both first gives every
     // pulse its edge; a change to idle is a falling edge, which the register
     // ignores.
-    Step(LINE_DTR, idle);
-    Step(LINE_TXD, idle);
+    Step(LINE_DTR, idle, &result);
+    Step(LINE_TXD, idle, &result);
 
     // LED 8 first: after eight shifts LED 1 sits on QA, LED 8 on QH. Each
     // state is asked for just before its bit goes on the data line.
     // Without a source of states every LED is off rather than a crash.
     for (int32_t led = 8; led >= 1; --led) {
         int32_t state = ledState ? ledState(led, context) : 0;
-        Step(LINE_RTS, (state ^ invert) & 1);
-        Step(LINE_DTR, active);
-        Step(LINE_DTR, idle);
+        Step(LINE_RTS, (state ^ invert) & 1, &result);
+        Step(LINE_DTR, active, &result);
+        Step(LINE_DTR, idle, &result);
     }
-    Step(LINE_TXD, active);
-    Step(LINE_TXD, idle);
+    Step(LINE_TXD, active, &result);
+    Step(LINE_TXD, idle, &result);
 
     SerialPortClose(PORT_NUMBER);
-    return 1;
+    return result;
 }

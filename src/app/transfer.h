@@ -9,8 +9,15 @@
 // Asked at the moment LED k's bit is about to go on the data line.
 using LedStateFn = int32_t (*)(int32_t led, void* context);
 
+// What TransferToRegister did. Every result but TRANSFER_NOT_OPENED means
+// the port opened and the whole sequence ran.
+enum TransferResult : int32_t {
+    TRANSFER_NOT_OPENED = 0,    // the port could not be opened; no line was touched
+    TRANSFER_DONE = 1,          // every line switched
+    TRANSFER_LINE_FAILED = 2,   // at least one line refused to switch
+};
+
 // Opens serial port object 0 on `portName`, clocks the eight states in (LED 8
-// first) and latches them, then closes the port. Returns non-zero when the
-// port opened and the sequence ran; 0 when it could not be opened, in which
-// case no line was touched.
+// first) and latches them, then closes the port. A line that refuses to
+// switch does not stop the sequence; it only changes the result.
 int32_t TransferToRegister(const char16_t* portName, int32_t invert, LedStateFn ledState, void* context);

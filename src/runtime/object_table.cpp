@@ -44,11 +44,15 @@ ObjectTable* ObjectTableCreate(int32_t objectSize, int32_t growStep, FreeCallbac
     return table;
 }
 
+int32_t ObjectTableCanHold(const ObjectTable* table, intptr_t number) {
+    return number == AnyNumber || (number >= 0 && number <= INT32_MAX - table->growStep);
+}
+
 void* ObjectTableGetOrCreate(ObjectTable* table, intptr_t number) {
     if (number == AnyNumber) {
         return ListNodeAdd(&table->anyList, static_cast<int32_t>(sizeof(ListNode)) + table->objectSize);
     }
-    if (number < 0 || number > INT32_MAX - table->growStep) return nullptr;
+    if (!ObjectTableCanHold(table, number)) return nullptr;
 
     if (number < table->capacity && table->slots[number]) {
         if (table->freeCallback) table->freeCallback(number);

@@ -48,6 +48,11 @@ ObjectTable* ObjectTableCreate(int32_t objectSize, int32_t growStep, FreeCallbac
 // unchanged.
 void* ObjectTableGetOrCreate(ObjectTable* table, intptr_t number);
 
+// Non-zero when `number` is AnyNumber or a number GetOrCreate can make a slot
+// for (memory permitting); callers check it before work that a refusal
+// would waste or undo.
+int32_t ObjectTableCanHold(const ObjectTable* table, intptr_t number);
+
 // The live object of a number or handle, or null.
 void* ObjectTableLookup(ObjectTable* table, intptr_t number);
 

@@ -58,6 +58,18 @@ constexpr uint32_t COMM_RTS_CONTROL_DISABLE = 0;
 constexpr uint32_t COMM_RTS_CONTROL_ENABLE = 1;
 constexpr uint32_t COMM_RTS_CONTROL_HANDSHAKE = 2;
 
+// Why a call failed, as far as a caller can act on it.
+enum CommError : int32_t {
+    COMM_ERROR_NONE = 0,
+    COMM_ERROR_NOT_FOUND = 1,       // no such device
+    COMM_ERROR_BUSY = 2,            // another open holds it
+    COMM_ERROR_ACCESS = 3,          // the user may not open it
+    COMM_ERROR_NOT_SERIAL = 4,      // a device, but no serial port
+    COMM_ERROR_NO_MODEM_LINES = 5,  // a terminal whose driver has no modem-control lines
+    COMM_ERROR_GONE = 6,            // the device stopped answering (unplugged)
+    COMM_ERROR_OTHER = 7,
+};
+
 struct CommTimeouts {
     uint32_t readIntervalTimeout;
     uint32_t readTotalTimeoutMultiplier;
@@ -77,6 +89,18 @@ public:
     virtual int32_t SetTimeouts(intptr_t handle, const CommTimeouts* timeouts) = 0;
     virtual int32_t Escape(intptr_t handle, int32_t function) = 0;
     virtual int32_t Close(intptr_t handle) = 0;
+
+    // DTR and RTS in one call, where the platform can. Devices that set one
+    // line per call keep the default, which refuses.
+    virtual int32_t SetModemLines(intptr_t, int32_t /*dtr*/, int32_t /*rts*/) { return 0; }
+    virtual int32_t SetsModemLinesTogether() const { return 0; }
+
+    // Why the last failing call of this thread failed; `systemCode` (may be
+    // null) receives the platform's own number for it, 0 if there is none.
+    virtual int32_t LastError(int32_t* systemCode) {
+        if (systemCode) *systemCode = 0;
+        return COMM_ERROR_OTHER;
+    }
 };
 
 // The platform's device: Win32 in the product, termios in the native build.

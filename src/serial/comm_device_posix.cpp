@@ -14,7 +14,13 @@
 //
 // Failures set errno (EACCES for a refused device, EBUSY for a device this or
 // another process holds, ENOENT for a name that is no path) so that tests and
-// callers that look can tell them apart.
+// callers that look can tell them apart; LastError keeps the reason of the
+// last failure, classified where it happened (ENOTTY at open is no serial
+// port, on a line it is a driver without modem lines).
+//
+// DTR and RTS are set together with TIOCMSET. It writes every modem bit, so
+// the bits other than DTR and RTS are read once at open and written back as
+// they were.
 #include <fcntl.h>
 #include <limits.h>
 #include <sys/file.h>
@@ -153,6 +159,7 @@ bool IsConsoleDevice(const std::string& path) {
 // What the layer keeps of a handle beyond the terminal's own settings.
 struct Port {
     int fd;
+    int modemBits;         // TIOCM_* as read at open; DTR and RTS as last set
     CommState shadow;      // the fields termios does not carry, as last set
     CommTimeouts timeouts;  // accepted and kept; reads and writes are not this layer's
 };
@@ -163,16 +170,16 @@ public:
         std::string unixPath;
         if (!UnixPath(path, &unixPath)) {
             errno = ENOENT;
-            return COMM_INVALID_HANDLE;
+            return OpenFailed();
         }
         if (IsConsoleDevice(unixPath)) {
             errno = EACCES;
-            return COMM_INVALID_HANDLE;
+            return OpenFailed();
         }
         // Non-blocking only for the open itself, which would otherwise wait
         // for carrier on a modem line.
         int fd = open(unixPath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0) return COMM_INVALID_HANDLE;
+        if (fd < 0) return OpenFailed();
         if (!isatty(fd)) return Refuse(fd, ENOTTY);
         // Exclusive like a Win32 open with share mode 0. The lock also holds
         // against a second open by a privileged process, which TIOCEXCL
@@ -184,6 +191,9 @@ public:
 
         Port port{};
         port.fd = fd;
+        // A terminal without modem lines refuses; it fails later, on the
+        // first line the caller switches.
+        if (ioctl(fd, TIOCMGET, &port.modemBits) != 0) port.modemBits = 0;
         // Opening a terminal raises DTR and RTS; binary is the only mode.
         port.shadow.fBinary = 1;
         port.shadow.fDtrControl = 1;
@@ -198,7 +208,7 @@ public:
     int32_t GetState(intptr_t handle, CommState* state) override {
         Port* port = Find(handle);
         termios tio{};
-        if (!port || tcgetattr(port->fd, &tio) != 0) return 0;
+        if (!port || tcgetattr(port->fd, &tio) != 0) return Failed(COMM_ERROR_NOT_SERIAL);
         CommState result = port->shadow;
         uint32_t rate = 0;
         if (RateOf(cfgetospeed(&tio), &rate)) result.baudRate = rate;
@@ -240,12 +250,12 @@ public:
     int32_t SetState(intptr_t handle, const CommState* state) override {
         Port* port = Find(handle);
         termios tio{};
-        if (!port || tcgetattr(port->fd, &tio) != 0) return 0;
+        if (!port || tcgetattr(port->fd, &tio) != 0) return Failed(COMM_ERROR_NOT_SERIAL);
         speed_t speed = 0;
         if (!SpeedOf(state->baudRate, &speed) || state->byteSize < 5 || state->byteSize > 8 ||
             state->parity > PARITY_SPACE || state->stopBits > 2) {
             errno = EINVAL;
-            return 0;
+            return Failed(COMM_ERROR_OTHER);
         }
         // A comm port is always binary: no line editing, no translation.
         cfmakeraw(&tio);
@@ -269,14 +279,14 @@ public:
         if (state->fInX) tio.c_iflag |= IXOFF;
         tio.c_cc[VSTART] = static_cast<cc_t>(state->xonChar);
         tio.c_cc[VSTOP] = static_cast<cc_t>(state->xoffChar);
-        if (tcsetattr(port->fd, TCSANOW, &tio) != 0) return 0;
+        if (tcsetattr(port->fd, TCSANOW, &tio) != 0) return Failed(LineError(errno));
 
         // As a Win32 driver does, the control modes set the lines. A terminal
         // without modem lines (a pseudo-terminal) refuses; that is no failure
         // of the settings.
-        SetModemLine(port->fd, TIOCM_DTR, state->fDtrControl != 0);
-        if (state->fRtsControl == COMM_RTS_CONTROL_DISABLE) SetModemLine(port->fd, TIOCM_RTS, false);
-        if (state->fRtsControl == COMM_RTS_CONTROL_ENABLE) SetModemLine(port->fd, TIOCM_RTS, true);
+        SetModemLine(port, TIOCM_DTR, state->fDtrControl != 0);
+        if (state->fRtsControl == COMM_RTS_CONTROL_DISABLE) SetModemLine(port, TIOCM_RTS, false);
+        if (state->fRtsControl == COMM_RTS_CONTROL_ENABLE) SetModemLine(port, TIOCM_RTS, true);
         port->shadow = *state;
         return 1;
     }
@@ -292,14 +302,32 @@ public:
         Port* port = Find(handle);
         if (!port) return 0;
         switch (function) {
-            case COMM_SETRTS: return SetModemLine(port->fd, TIOCM_RTS, true);
-            case COMM_CLRRTS: return SetModemLine(port->fd, TIOCM_RTS, false);
-            case COMM_SETDTR: return SetModemLine(port->fd, TIOCM_DTR, true);
-            case COMM_CLRDTR: return SetModemLine(port->fd, TIOCM_DTR, false);
-            case COMM_SETBREAK: return ioctl(port->fd, TIOCSBRK) == 0;
-            case COMM_CLRBREAK: return ioctl(port->fd, TIOCCBRK) == 0;
-            default: errno = EINVAL; return 0;
+            case COMM_SETRTS: return Checked(SetModemLine(port, TIOCM_RTS, true));
+            case COMM_CLRRTS: return Checked(SetModemLine(port, TIOCM_RTS, false));
+            case COMM_SETDTR: return Checked(SetModemLine(port, TIOCM_DTR, true));
+            case COMM_CLRDTR: return Checked(SetModemLine(port, TIOCM_DTR, false));
+            case COMM_SETBREAK: return Checked(ioctl(port->fd, TIOCSBRK) == 0);
+            case COMM_CLRBREAK: return Checked(ioctl(port->fd, TIOCCBRK) == 0);
+            default: errno = EINVAL; return Failed(COMM_ERROR_OTHER);
         }
+    }
+
+    int32_t SetModemLines(intptr_t handle, int32_t dtr, int32_t rts) override {
+        Port* port = Find(handle);
+        if (!port) return 0;
+        int bits = port->modemBits & ~(TIOCM_DTR | TIOCM_RTS);
+        if (dtr) bits |= TIOCM_DTR;
+        if (rts) bits |= TIOCM_RTS;
+        if (ioctl(port->fd, TIOCMSET, &bits) != 0) return Failed(LineError(errno));
+        port->modemBits = bits;
+        return 1;
+    }
+
+    int32_t SetsModemLinesTogether() const override { return 1; }
+
+    int32_t LastError(int32_t* systemCode) override {
+        if (systemCode) *systemCode = errorCode_;
+        return error_;
     }
 
     int32_t Close(intptr_t handle) override {
@@ -318,14 +346,53 @@ private:
         return state.fOutxCtsFlow || state.fRtsControl == COMM_RTS_CONTROL_HANDSHAKE;
     }
 
-    static int32_t SetModemLine(int fd, int line, bool on) {
-        return ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &line) == 0;
+    static int32_t SetModemLine(Port* port, int line, bool on) {
+        if (ioctl(port->fd, on ? TIOCMBIS : TIOCMBIC, &line) != 0) return 0;
+        port->modemBits = on ? (port->modemBits | line) : (port->modemBits & ~line);
+        return 1;
     }
 
-    static intptr_t Refuse(int fd, int error) {
+    // On a line: a terminal that knows no modem-control request has no
+    // modem lines; a device that is gone answers EIO, ENXIO or ENODEV.
+    static int32_t LineError(int error) {
+        switch (error) {
+            case ENOTTY:
+            case EINVAL: return COMM_ERROR_NO_MODEM_LINES;
+            case EIO:
+            case ENXIO:
+            case ENODEV: return COMM_ERROR_GONE;
+            default: return COMM_ERROR_OTHER;
+        }
+    }
+
+    int32_t Failed(int32_t error) {
+        error_ = error;
+        errorCode_ = errno;
+        return 0;
+    }
+
+    int32_t Checked(int32_t done) { return done ? 1 : Failed(LineError(errno)); }
+
+    intptr_t OpenFailed() {
+        switch (errno) {
+            case ENOENT:
+            case ENOTDIR:
+            case ENXIO:
+            case ENODEV: Failed(COMM_ERROR_NOT_FOUND); break;
+            case EBUSY: Failed(COMM_ERROR_BUSY); break;
+            case EACCES:
+            case EPERM:
+            case EROFS: Failed(COMM_ERROR_ACCESS); break;
+            case ENOTTY: Failed(COMM_ERROR_NOT_SERIAL); break;
+            default: Failed(COMM_ERROR_OTHER); break;
+        }
+        return COMM_INVALID_HANDLE;
+    }
+
+    intptr_t Refuse(int fd, int error) {
         close(fd);
         errno = error;
-        return COMM_INVALID_HANDLE;
+        return OpenFailed();
     }
 
     // Only handles this device handed out reach the terminal; any other
@@ -336,6 +403,8 @@ private:
     }
 
     std::map<intptr_t, Port> ports_;
+    int32_t error_ = COMM_ERROR_NONE;
+    int32_t errorCode_ = 0;
 };
 
 }  // namespace

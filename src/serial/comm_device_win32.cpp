@@ -69,12 +69,49 @@ void ToDcb(const CommState& state, DCB* dcb) {
     dcb->wReserved1 = state.wReserved1;
 }
 
+// What the last error of an open means. A port another program holds
+// answers "access denied": on a COM port that is the usual meaning.
+int32_t OpenError(DWORD error) {
+    switch (error) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_INVALID_NAME:
+        case ERROR_BAD_UNIT:
+        case ERROR_DEV_NOT_EXIST: return COMM_ERROR_NOT_FOUND;
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_BUSY: return COMM_ERROR_BUSY;
+        default: return COMM_ERROR_OTHER;
+    }
+}
+
+// What the last error of a call on an open port means. A device that was
+// unplugged answers with one of the "gone" codes until it is closed.
+int32_t PortError(DWORD error, int32_t unsupported) {
+    switch (error) {
+        case ERROR_INVALID_FUNCTION:
+        case ERROR_NOT_SUPPORTED:
+        case ERROR_INVALID_PARAMETER: return unsupported;
+        case ERROR_BAD_COMMAND:
+        case ERROR_GEN_FAILURE:
+        case ERROR_ACCESS_DENIED:
+        case ERROR_OPERATION_ABORTED:
+        case ERROR_DEVICE_NOT_CONNECTED:
+        case ERROR_DEV_NOT_EXIST:
+        case ERROR_FILE_NOT_FOUND: return COMM_ERROR_GONE;
+        default: return COMM_ERROR_OTHER;
+    }
+}
+
 class Win32CommDevice : public CommDevice {
 public:
     intptr_t Open(const char16_t* path) override {
         HANDLE handle = CreateFileW(reinterpret_cast<const wchar_t*>(path), GENERIC_READ | GENERIC_WRITE, 0,
                                     nullptr, OPEN_EXISTING, 0, nullptr);
-        if (handle == INVALID_HANDLE_VALUE) return COMM_INVALID_HANDLE;
+        if (handle == INVALID_HANDLE_VALUE) {
+            Failed(OpenError(GetLastError()));
+            return COMM_INVALID_HANDLE;
+        }
         return reinterpret_cast<intptr_t>(handle);
     }
 
@@ -85,7 +122,7 @@ public:
     int32_t GetState(intptr_t handle, CommState* state) override {
         DCB dcb{};
         dcb.DCBlength = sizeof(DCB);
-        if (!GetCommState(AsHandle(handle), &dcb)) return 0;
+        if (!GetCommState(AsHandle(handle), &dcb)) return Failed(PortError(GetLastError(), COMM_ERROR_NOT_SERIAL));
         FromDcb(dcb, state);
         return 1;
     }
@@ -93,7 +130,8 @@ public:
     int32_t SetState(intptr_t handle, const CommState* state) override {
         DCB dcb{};
         ToDcb(*state, &dcb);
-        return SetCommState(AsHandle(handle), &dcb);
+        if (!SetCommState(AsHandle(handle), &dcb)) return Failed(PortError(GetLastError(), COMM_ERROR_NOT_SERIAL));
+        return 1;
     }
 
     int32_t SetTimeouts(intptr_t handle, const CommTimeouts* timeouts) override {
@@ -107,10 +145,27 @@ public:
     }
 
     int32_t Escape(intptr_t handle, int32_t function) override {
-        return EscapeCommFunction(AsHandle(handle), static_cast<DWORD>(function));
+        if (!EscapeCommFunction(AsHandle(handle), static_cast<DWORD>(function)))
+            return Failed(PortError(GetLastError(), COMM_ERROR_NO_MODEM_LINES));
+        return 1;
     }
 
     int32_t Close(intptr_t handle) override { return CloseHandle(AsHandle(handle)); }
+
+    int32_t LastError(int32_t* systemCode) override {
+        if (systemCode) *systemCode = static_cast<int32_t>(errorCode_);
+        return error_;
+    }
+
+private:
+    int32_t Failed(int32_t error) {
+        error_ = error;
+        errorCode_ = GetLastError();
+        return 0;
+    }
+
+    int32_t error_ = COMM_ERROR_NONE;
+    DWORD errorCode_ = 0;
 };
 
 }  // namespace

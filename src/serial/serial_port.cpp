@@ -29,6 +29,8 @@ constexpr CommTimeouts PORT_TIMEOUTS = {
 // The layer's only state. The table lives on the main heap and goes with it.
 ObjectTable* g_ports = nullptr;
 CommDevice* g_device = nullptr;
+int32_t g_error = SERIAL_ERROR_NONE;
+int32_t g_systemCode = 0;
 
 CommDevice* Device() {
     if (!g_device) g_device = CommDevicePlatform();
@@ -83,37 +85,35 @@ void ApplyHandshake(CommState* state, int32_t handshake, int32_t inQueueSize) {
     }
 }
 
+// Records why the device refused, before anything else can overwrite it.
+// The device's reasons are numbered as the layer's.
+int32_t DeviceFailed() {
+    g_error = Device()->LastError(&g_systemCode);
+    if (g_error < SERIAL_ERROR_NOT_FOUND || g_error > SERIAL_ERROR_OTHER) g_error = SERIAL_ERROR_OTHER;
+    return 0;
+}
+
+int32_t Refused() {
+    g_error = SERIAL_ERROR_OTHER;
+    g_systemCode = 0;
+    return 0;
+}
+
 // Reads the device state, lets `change` alter it and writes it back.
 // Non-zero when both calls succeeded.
 template <typename Change>
 int32_t ChangeState(intptr_t handle, Change change) {
     CommState state{};
-    if (!Device()->GetState(handle, &state)) return 0;
+    if (!Device()->GetState(handle, &state)) return DeviceFailed();
     change(&state);
-    return Device()->SetState(handle, &state);
+    return Device()->SetState(handle, &state) ? 1 : DeviceFailed();
 }
 
-}  // namespace
-
-int32_t SerialPortInit() {
-    g_ports = ObjectTableCreate(sizeof(SerialPort), 16, SerialPortClose);
-    return g_ports != nullptr;
-}
-
-void SerialPortUseDevice(CommDevice* device) { g_device = device; }
-
-intptr_t SerialPortOpen(intptr_t number, const char16_t* name, int32_t baudRate, int32_t parity,
-                        int32_t dataBits, float stops, int32_t handshake, int32_t inQueueSize,
-                        int32_t outQueueSize) {
-    // A number that can never name a port is refused before the device is
-    // touched: merely opening a port may move its lines.
-    if (!name || !g_ports || number < AnyNumber) return 0;
-
-    char16_t path[PATH_CAPACITY];
-    BuildPath(name, path);
+intptr_t OpenDevice(intptr_t number, const char16_t* path, int32_t baudRate, int32_t parity, int32_t dataBits,
+                    float stops, int32_t handshake, int32_t inQueueSize, int32_t outQueueSize) {
     CommDevice* device = Device();
     intptr_t handle = device->Open(path);
-    if (handle == COMM_INVALID_HANDLE) return 0;
+    if (handle == COMM_INVALID_HANDLE) return DeviceFailed();
 
     // Queue sizes are a wish the driver may refuse; the port works without.
     if (inQueueSize > 0 && outQueueSize > 0) device->Setup(handle, inQueueSize, outQueueSize);
@@ -134,22 +134,52 @@ intptr_t SerialPortOpen(intptr_t number, const char16_t* name, int32_t baudRate,
             port->handle = handle;
             return number == AnyNumber ? reinterpret_cast<intptr_t>(port) : handle;
         }
+        Refused();
     }
     device->Close(handle);
     return 0;
 }
 
+// A number that can never name a port is refused before the device is
+// touched: merely opening a port may move its lines.
+bool CanOpen(intptr_t number) { return g_ports && ObjectTableCanHold(g_ports, number); }
+
+}  // namespace
+
+int32_t SerialPortInit() {
+    g_ports = ObjectTableCreate(sizeof(SerialPort), 16, SerialPortClose);
+    return g_ports != nullptr;
+}
+
+void SerialPortUseDevice(CommDevice* device) { g_device = device; }
+
+intptr_t SerialPortOpen(intptr_t number, const char16_t* name, int32_t baudRate, int32_t parity,
+                        int32_t dataBits, float stops, int32_t handshake, int32_t inQueueSize,
+                        int32_t outQueueSize) {
+    if (!name || !CanOpen(number)) return Refused();
+    char16_t path[PATH_CAPACITY];
+    BuildPath(name, path);
+    return OpenDevice(number, path, baudRate, parity, dataBits, stops, handshake, inQueueSize, outQueueSize);
+}
+
+intptr_t SerialPortOpenPath(intptr_t number, const char16_t* path, int32_t baudRate, int32_t parity,
+                            int32_t dataBits, float stops, int32_t handshake, int32_t inQueueSize,
+                            int32_t outQueueSize) {
+    if (!path || !CanOpen(number)) return Refused();
+    return OpenDevice(number, path, baudRate, parity, dataBits, stops, handshake, inQueueSize, outQueueSize);
+}
+
 int32_t SerialPortSetLine(intptr_t number, int32_t code, int32_t value) {
     if (!g_ports) return 0;
     auto* port = static_cast<SerialPort*>(ObjectTableLookup(g_ports, number));
-    if (!port) return 0;
+    if (!port) return Refused();
     switch (code) {
         case LINE_DTR:
-            return Device()->Escape(port->handle, value ? COMM_SETDTR : COMM_CLRDTR);
+            return Device()->Escape(port->handle, value ? COMM_SETDTR : COMM_CLRDTR) ? 1 : DeviceFailed();
         case LINE_RTS:
-            return Device()->Escape(port->handle, value ? COMM_SETRTS : COMM_CLRRTS);
+            return Device()->Escape(port->handle, value ? COMM_SETRTS : COMM_CLRRTS) ? 1 : DeviceFailed();
         case LINE_TXD:
-            return Device()->Escape(port->handle, value ? COMM_SETBREAK : COMM_CLRBREAK);
+            return Device()->Escape(port->handle, value ? COMM_SETBREAK : COMM_CLRBREAK) ? 1 : DeviceFailed();
         case LINE_XON_CHAR:
             return ChangeState(port->handle,
                                [value](CommState* state) { state->xonChar = static_cast<char>(value & 0xFF); });
@@ -157,8 +187,41 @@ int32_t SerialPortSetLine(intptr_t number, int32_t code, int32_t value) {
             return ChangeState(port->handle,
                                [value](CommState* state) { state->xoffChar = static_cast<char>(value & 0xFF); });
         default:
-            return 0;
+            return Refused();
     }
+}
+
+int32_t SerialPortSetLines(intptr_t number, int32_t mask, int32_t levels) {
+    if (!g_ports) return 0;
+    auto* port = static_cast<SerialPort*>(ObjectTableLookup(g_ports, number));
+    if (!port) return Refused();
+    int32_t done = 1;
+    constexpr int32_t MODEM = LINE_BIT_DTR | LINE_BIT_RTS;
+    if ((mask & MODEM) == MODEM && Device()->SetsModemLinesTogether()) {
+        if (!Device()->SetModemLines(port->handle, levels & LINE_BIT_DTR, levels & LINE_BIT_RTS)) done = DeviceFailed();
+        mask &= ~MODEM;
+    }
+    // One line per call; the first failure is the one reported.
+    static constexpr struct {
+        int32_t bit;
+        int32_t line;
+    } ORDER[] = {{LINE_BIT_DTR, LINE_DTR}, {LINE_BIT_RTS, LINE_RTS}, {LINE_BIT_TXD, LINE_TXD}};
+    for (const auto& entry : ORDER) {
+        if (!(mask & entry.bit)) continue;
+        int32_t savedError = g_error, savedCode = g_systemCode;
+        if (!SerialPortSetLine(number, entry.line, levels & entry.bit)) {
+            if (!done) g_error = savedError, g_systemCode = savedCode;
+            done = 0;
+        }
+    }
+    return done;
+}
+
+int32_t SerialPortSetsLinesTogether() { return Device()->SetsModemLinesTogether(); }
+
+int32_t SerialPortLastError(int32_t* systemCode) {
+    if (systemCode) *systemCode = g_systemCode;
+    return g_error;
 }
 
 void SerialPortClose(intptr_t number) {

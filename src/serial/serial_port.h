@@ -39,9 +39,48 @@ intptr_t SerialPortOpen(intptr_t number, const char16_t* name, int32_t baudRate,
                         int32_t dataBits, float stops, int32_t handshake, int32_t inQueueSize,
                         int32_t outQueueSize);
 
+// As SerialPortOpen, but `path` is the whole device path, used as it is and
+// of any length ("\\.\COM12", "/dev/ttyUSB0").
+intptr_t SerialPortOpenPath(intptr_t number, const char16_t* path, int32_t baudRate, int32_t parity,
+                            int32_t dataBits, float stops, int32_t handshake, int32_t inQueueSize,
+                            int32_t outQueueSize);
+
 // Switches one line or sets one flow-control character. Non-zero on success;
 // 0 for no such port, an invalid code, or a failing platform call.
 int32_t SerialPortSetLine(intptr_t number, int32_t code, int32_t value);
+
+// Bits of a set of lines for SerialPortSetLines.
+enum SerialLineBit : int32_t {
+    LINE_BIT_DTR = 1,
+    LINE_BIT_RTS = 2,
+    LINE_BIT_TXD = 4,
+};
+
+// Switches the lines in `mask` to the levels of the same bits in `levels`:
+// DTR and RTS in one device call where the platform has one, otherwise one
+// line after the other (DTR, RTS, TXD). Non-zero when every line switched;
+// a line that fails does not keep the others from being tried.
+int32_t SerialPortSetLines(intptr_t number, int32_t mask, int32_t levels);
+
+// Non-zero when SerialPortSetLines sets DTR and RTS in one call.
+int32_t SerialPortSetsLinesTogether();
+
+// Errors a caller can act on, as SerialPortLastError reports them.
+enum SerialError : int32_t {
+    SERIAL_ERROR_NONE = 0,
+    SERIAL_ERROR_NOT_FOUND = 1,       // no such device
+    SERIAL_ERROR_BUSY = 2,            // another open holds it
+    SERIAL_ERROR_ACCESS = 3,          // the user may not open it
+    SERIAL_ERROR_NOT_SERIAL = 4,      // a device, but no serial port
+    SERIAL_ERROR_NO_MODEM_LINES = 5,  // the driver has no modem-control lines
+    SERIAL_ERROR_GONE = 6,            // the device stopped answering
+    SERIAL_ERROR_OTHER = 7,           // anything else, memory included
+};
+
+// Why the last failing open or line change failed; `systemCode` (may be
+// null) receives the platform's number for it (errno, GetLastError), 0 if
+// there is none.
+int32_t SerialPortLastError(int32_t* systemCode);
 
 // Closes one port; AnyNumber closes every open port (numbered ones by
 // ascending number, then unnumbered ones from the oldest).

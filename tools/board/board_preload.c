@@ -25,6 +25,12 @@
  *                               when the port closes; drop: DTR and RTS go
  *                               clear, then the break, as with a driver
  *                               that hangs up on close
+ *   SHIFTLAMP_BOARD_FAIL_AT     N: the Nth request that sets lines (TIOCMSET,
+ *                               TIOCMBIS, TIOCMBIC, TIOCSBRK, TIOCCBRK;
+ *                               counted from 1 in each process) and every
+ *                               one after it fail with EIO and change
+ *                               nothing, as with an adapter unplugged in the
+ *                               middle of a transfer
  *
  * The board lives in the process that loaded the library: each process
  * starts with every line clear and both registers zero. A port "opens" when
@@ -61,6 +67,7 @@ struct Settings {
     unsigned openMask;   /* lines that opening sets to a level */
     unsigned openLevels; /* the levels, for the lines in openMask */
     int dropAtClose;
+    long failAt; /* 0: never */
 };
 
 static pthread_mutex_t Lock = PTHREAD_MUTEX_INITIALIZER;
@@ -72,6 +79,7 @@ static struct BoardState Board;
 static int OpenFds[MAX_OPEN_FDS];
 static int OpenFdCount; /* read without the lock by close() as a quick test */
 
+static long SetRequests; /* requests that set lines, for failAt */
 static int TraceFd = -1;
 static dev_t TraceDev;
 static ino_t TraceIno;
@@ -123,6 +131,7 @@ static void OpenLevel(const char* name, unsigned line) {
 
 static void Configure(void) {
     const char* closeSetting;
+    const char* failSetting;
     if (Configured) return;
     Configured = 1;
     CopyVariable(Config.device, "SHIFTLAMP_BOARD_DEVICE");
@@ -133,6 +142,9 @@ static void Configure(void) {
     OpenLevel("SHIFTLAMP_BOARD_OPEN_BREAK", BOARD_BREAK);
     closeSetting = getenv("SHIFTLAMP_BOARD_CLOSE");
     Config.dropAtClose = closeSetting && strcmp(closeSetting, "drop") == 0;
+    failSetting = getenv("SHIFTLAMP_BOARD_FAIL_AT");
+    Config.failAt = failSetting ? strtol(failSetting, NULL, 10) : 0;
+    if (Config.failAt < 0) Config.failAt = 0;
     BoardInit(&Board, Config.invert);
 }
 
@@ -300,7 +312,9 @@ static int Emulate(int fd, unsigned long request, void* argument, int* result) {
         return 0;
     }
     NoteUse(fd);
-    if (request != TIOCSBRK && request != TIOCCBRK && !bits) {
+    if (request != TIOCMGET && Config.failAt > 0 && ++SetRequests >= Config.failAt) {
+        error = EIO;
+    } else if (request != TIOCSBRK && request != TIOCCBRK && !bits) {
         error = EFAULT;
     } else if (request == TIOCMGET) {
         *bits = ToModemBits(Board.lines);

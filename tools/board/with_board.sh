@@ -9,7 +9,13 @@
 # stopped and socat ended, however COMMAND ended; the exit status is
 # COMMAND's. Run it through scripts/guard.sh, as every Wine run of ours.
 #
+# With --native, COMMAND is a native program (shiftlamp-send) given the
+# board's pseudo-terminal, whose path it finds in $SHIFTLAMP_BOARD_DEVICE;
+# nothing is mapped and no Wine is involved.
+#
 # Options (defaults for the repository's windows build tree):
+#   --native         a native program, the native tree's library
+#                    (build/native/tools/board/libshiftlamp_board.so)
 #   --prefix DIR     Wine prefix                 (build/windows/wineprefix)
 #   --library FILE   the board's preload library (build/windows/tools/board/libshiftlamp_board.so)
 #   --port COMn      the board's port            (COM3)
@@ -26,7 +32,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 prefix=$root/build/windows/wineprefix
 library=$root/build/windows/tools/board/libshiftlamp_board.so
-port=COM3 other='' dir='' trace='' log=''
+port=COM3 other='' dir='' trace='' log='' native=0 library_given=0
 settings=()
 
 usage() {
@@ -37,7 +43,8 @@ usage() {
 while [ $# -gt 0 ]; do
   case $1 in
     --prefix) prefix=$2; shift 2 ;;
-    --library) library=$2; shift 2 ;;
+    --library) library=$2; library_given=1; shift 2 ;;
+    --native) native=1; shift ;;
     --port) port=$2; shift 2 ;;
     --other) other=$2; shift 2 ;;
     --dir) dir=$2; shift 2 ;;
@@ -49,12 +56,31 @@ while [ $# -gt 0 ]; do
   esac
 done
 [ $# -gt 0 ] || usage
+if [ "$native" -eq 1 ] && [ "$library_given" -eq 0 ]; then
+  library=$root/build/native/tools/board/libshiftlamp_board.so
+fi
 if [ ! -f "$library" ]; then
-  echo "with_board.sh: no board library at $library (build the windows preset)" >&2
+  echo "with_board.sh: no board library at $library (build the $([ "$native" -eq 1 ] && echo native || echo windows) preset)" >&2
   exit 2
 fi
 
 made_dir=0
+socat_pid=''
+ports=("$port")
+
+cleanup() {
+  if [ "$native" -eq 0 ]; then
+    "$prefix_tool" "$prefix" hide "${ports[@]}" >/dev/null 2>&1 || true
+    "$prefix_tool" "$prefix" stop >/dev/null 2>&1 || true
+  fi
+  if [ -n "$socat_pid" ]; then
+    kill "$socat_pid" 2>/dev/null || true
+    wait "$socat_pid" 2>/dev/null || true
+  fi
+  if [ "$made_dir" -eq 1 ]; then rm -rf "$dir"; fi
+}
+trap cleanup EXIT
+
 if [ -z "$dir" ]; then
   dir=$(mktemp -d "${TMPDIR:-/tmp}/shiftlamp-board.XXXXXX")
   made_dir=1
@@ -72,21 +98,11 @@ socat -d -d pty,raw,echo=0,link="$dir/board-pty" pty,raw,echo=0,link="$dir/other
   >"$dir/socat.log" 2>&1 &
 socat_pid=$!
 
-ports=("$port")
 devices=("$port" "$dir/board-pty")
 if [ -n "$other" ]; then
   ports+=("$other")
   devices+=("$other" "$dir/other-pty")
 fi
-
-cleanup() {
-  "$prefix_tool" "$prefix" hide "${ports[@]}" >/dev/null 2>&1 || true
-  "$prefix_tool" "$prefix" stop >/dev/null 2>&1 || true
-  kill "$socat_pid" 2>/dev/null || true
-  wait "$socat_pid" 2>/dev/null || true
-  if [ "$made_dir" -eq 1 ]; then rm -rf "$dir"; fi
-}
-trap cleanup EXIT
 
 for _ in $(seq 100); do
   [ -e "$dir/board-pty" ] && [ -e "$dir/other-pty" ] && break
@@ -98,14 +114,16 @@ if [ ! -e "$dir/other-pty" ]; then
   exit 1
 fi
 
-# A prefix made elsewhere is made here, every port hidden; one of ours is
-# taken as it stands.
-[ -f "$prefix/system.reg" ] || "$prefix_tool" "$prefix" setup
-"$prefix_tool" "$prefix" map "${devices[@]}"
-# Mappings are read when the server starts: started here, without the
-# library, and writing nowhere near the log.
-"$prefix_tool" "$prefix" stop
-wineserver >/dev/null 2>&1
+if [ "$native" -eq 0 ]; then
+  # A prefix made elsewhere is made here, every port hidden; one of ours is
+  # taken as it stands.
+  [ -f "$prefix/system.reg" ] || "$prefix_tool" "$prefix" setup
+  "$prefix_tool" "$prefix" map "${devices[@]}"
+  # Mappings are read when the server starts: started here, without the
+  # library, and writing nowhere near the log.
+  "$prefix_tool" "$prefix" stop
+  wineserver >/dev/null 2>&1
+fi
 
 status=0
 env LD_PRELOAD="$library" SHIFTLAMP_BOARD_DEVICE="$dir/board-pty" SHIFTLAMP_BOARD_TRACE="$trace" \

@@ -1,0 +1,36 @@
+// What shiftlamp-send needs of its platform beyond the serial layer: its
+// arguments, interrupts, sleeping to a deadline, port names and the port
+// list. One implementation per platform (cli_posix.cpp, cli_win32.cpp).
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+// The command line as UTF-8 words, program name first.
+std::vector<std::string> CliArguments(int argc, char** argv);
+
+// From now on Ctrl+C (SIGINT, SIGTERM; Ctrl+Break on Windows) only sets a
+// flag that CliInterrupted reports; the program decides when to stop.
+void CliCatchInterrupts();
+bool CliInterrupted();
+
+// Sleeps until OsMonotonicNs() reaches `deadlineNs`. With `interruptible`
+// it returns false as soon as an interrupt arrives; otherwise it sleeps to
+// the deadline whatever arrives, and returns true.
+bool CliSleepUntil(int64_t deadlineNs, bool interruptible);
+
+// The device path the serial layer opens for the port the user named, or
+// false with `problem` saying why the name is not a port.
+bool CliDevicePath(const std::string& port, std::u16string* path, std::string* problem);
+
+// The platform's text for a system error number.
+std::string CliSystemErrorText(int32_t code);
+
+// What to say when the user may not open `port`, and how to fix it.
+std::string CliPermissionText(const std::string& port);
+
+// Prints one line per serial port of the machine to `out`, opening none.
+// Returns how many it printed.
+int CliListPorts(std::FILE* out);

@@ -1,0 +1,101 @@
+// shiftlamp-send on POSIX: signals, clock_nanosleep to absolute deadlines,
+// device paths, and the port list from sysfs and /dev/serial/by-id.
+#include <dirent.h>
+#include <grp.h>
+#include <limits.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+
+#include "cli/cli_platform.h"
+#include "cli/port_list.h"
+#include "cli/text_utf.h"
+
+namespace {
+
+volatile sig_atomic_t g_interrupted = 0;
+
+void OnInterrupt(int) { g_interrupted = 1; }
+
+}  // namespace
+
+std::vector<std::string> CliArguments(int argc, char** argv) { return std::vector<std::string>(argv, argv + argc); }
+
+void CliCatchInterrupts() {
+    // Without SA_RESTART: a sleep or a read of standard input returns at
+    // once, and the program decides whether to finish or stop.
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+bool CliInterrupted() { return g_interrupted != 0; }
+
+bool CliSleepUntil(int64_t deadlineNs, bool interruptible) {
+    // The same clock as OsMonotonicNs.
+    timespec deadline{};
+    deadline.tv_sec = static_cast<time_t>(deadlineNs / 1000000000);
+    deadline.tv_nsec = static_cast<long>(deadlineNs % 1000000000);
+    for (;;) {
+        if (interruptible && g_interrupted) return false;
+        int result = clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr);
+        if (result == 0) return true;
+        if (result != EINTR) return true;
+    }
+}
+
+bool CliDevicePath(const std::string& port, std::u16string* path, std::string* problem) {
+    std::string absolute = port;
+    if (port.empty()) {
+        *problem = "the port name is empty";
+        return false;
+    }
+    if (port[0] != '/') {
+        char cwd[PATH_MAX];
+        if (!getcwd(cwd, sizeof cwd)) {
+            *problem = port + ": the current folder cannot be read to make the path absolute";
+            return false;
+        }
+        absolute = std::string(cwd) + "/" + port;
+    }
+    if (!Utf8ToUtf16(absolute, path)) {
+        *problem = "the port name '" + port + "' is not UTF-8";
+        return false;
+    }
+    return true;
+}
+
+std::string CliSystemErrorText(int32_t code) { return std::strerror(code); }
+
+std::string CliPermissionText(const std::string& port) {
+    // The serial layer never opens these: on many machines, these among
+    // them, a built-in port carries the system console.
+    if (port.rfind("/dev/ttyS", 0) == 0 || port == "/dev/console" || port == "/dev/tty")
+        return "refused: built-in ports (/dev/ttyS*) and consoles are never opened by this program; use a USB "
+               "serial adapter";
+    struct stat info {};
+    if (stat(port.c_str(), &info) != 0) return "permission denied";
+    const group* owner = getgrgid(info.st_gid);
+    std::string group = owner ? owner->gr_name : std::to_string(info.st_gid);
+    if ((info.st_mode & (S_IRGRP | S_IWGRP)) != (S_IRGRP | S_IWGRP) || group == "root")
+        return "permission denied: only its owner may open it";
+    return "permission denied: the device belongs to group " + group + "; add yourself with: sudo usermod -aG " +
+           group + " $USER, then log in again";
+}
+
+int CliListPorts(std::FILE* out) {
+    std::vector<PortEntry> ports = ListSysfsPorts("/sys/class/tty", "/dev");
+    for (const PortEntry& port : ports) std::fprintf(out, "%s\n", PortEntryText(port).c_str());
+    return static_cast<int>(ports.size());
+}

@@ -1,0 +1,147 @@
+// shiftlamp-send on Windows: the wide command line, Ctrl+C and Ctrl+Break,
+// waitable timers to absolute deadlines, COM names and QueryDosDevice.
+#include <windows.h>
+#include <shellapi.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "cli/cli_platform.h"
+#include "cli/text_utf.h"
+#include "platform/os.h"
+
+namespace {
+
+HANDLE g_interruptEvent = nullptr;
+volatile LONG g_interrupted = 0;
+
+BOOL WINAPI OnConsoleControl(DWORD type) {
+    if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) return FALSE;
+    InterlockedExchange(&g_interrupted, 1);
+    if (g_interruptEvent) SetEvent(g_interruptEvent);
+    return TRUE;
+}
+
+std::string Utf8Of(const wchar_t* text) {
+    int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (size <= 1) return std::string();
+    std::string result(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, &result[0], size, nullptr, nullptr);
+    result.resize(static_cast<size_t>(size - 1));
+    return result;
+}
+
+// A timer that wakes within about half a millisecond where the system has
+// one (Windows 10 1803 and later); otherwise an ordinary one with the 1 ms
+// timer period asked for.
+HANDLE Timer() {
+    static HANDLE timer = nullptr;
+    if (timer) return timer;
+    constexpr DWORD HIGH_RESOLUTION = 0x00000002;  // CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
+    timer = CreateWaitableTimerExW(nullptr, nullptr, HIGH_RESOLUTION, TIMER_ALL_ACCESS);
+    if (!timer) {
+        OsTimerPeriod1ms();
+        timer = CreateWaitableTimerExW(nullptr, nullptr, 0, TIMER_ALL_ACCESS);
+    }
+    return timer;
+}
+
+}  // namespace
+
+std::vector<std::string> CliArguments(int argc, char** argv) {
+    int count = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (!wide) return std::vector<std::string>(argv, argv + argc);
+    std::vector<std::string> words;
+    for (int i = 0; i < count; ++i) words.push_back(Utf8Of(wide[i]));
+    LocalFree(wide);
+    return words;
+}
+
+void CliCatchInterrupts() {
+    g_interruptEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+}
+
+bool CliInterrupted() { return InterlockedCompareExchange(&g_interrupted, 0, 0) != 0; }
+
+bool CliSleepUntil(int64_t deadlineNs, bool interruptible) {
+    for (;;) {
+        if (interruptible && CliInterrupted()) return false;
+        int64_t remaining = deadlineNs - OsMonotonicNs();
+        if (remaining <= 0) return true;
+        HANDLE timer = Timer();
+        LARGE_INTEGER due;
+        due.QuadPart = -((remaining + 99) / 100);  // relative, in 100 ns units
+        if (!timer || !SetWaitableTimer(timer, &due, 0, nullptr, nullptr, FALSE)) {
+            Sleep(static_cast<DWORD>((remaining + 999999) / 1000000));
+            continue;
+        }
+        HANDLE handles[] = {timer, g_interruptEvent};
+        DWORD count = interruptible && g_interruptEvent ? 2 : 1;
+        WaitForMultipleObjects(count, handles, FALSE, INFINITE);
+    }
+}
+
+bool CliDevicePath(const std::string& port, std::u16string* path, std::string* problem) {
+    std::u16string wide;
+    if (!Utf8ToUtf16(port, &wide)) {
+        *problem = "the port name '" + port + "' is not UTF-8";
+        return false;
+    }
+    if (wide.rfind(u"\\\\.\\", 0) == 0 && wide.size() > 4) {
+        *path = wide;
+        return true;
+    }
+    // COMn for any n from 1 to 255, in any case.
+    if (port.size() >= 4 && port.size() <= 6 && _strnicmp(port.c_str(), "COM", 3) == 0 &&
+        port.find_first_not_of("0123456789", 3) == std::string::npos && port[3] != '0') {
+        int number = std::atoi(port.c_str() + 3);
+        if (number >= 1 && number <= 255) {
+            *path = u"\\\\.\\COM" + std::u16string(wide.begin() + 3, wide.end());
+            return true;
+        }
+    }
+    *problem = "'" + port + "' is no port: give COM1 to COM255 or a \\\\.\\ device path";
+    return false;
+}
+
+std::string CliSystemErrorText(int32_t code) {
+    wchar_t* text = nullptr;
+    DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                      FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::string result;
+    if (length && text) {
+        result = Utf8Of(text);
+        LocalFree(text);
+    }
+    while (!result.empty() && (result.back() == '\n' || result.back() == '\r' || result.back() == '.'))
+        result.pop_back();
+    return result.empty() ? "system error " + std::to_string(code) : result + " (error " + std::to_string(code) + ")";
+}
+
+std::string CliPermissionText(const std::string&) { return "access denied"; }
+
+int CliListPorts(std::FILE* out) {
+    // Every DOS device name, NUL-separated; the buffer grows until it fits.
+    std::vector<wchar_t> names(16384);
+    while (QueryDosDeviceW(nullptr, names.data(), static_cast<DWORD>(names.size())) == 0) {
+        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || names.size() > (1u << 22)) return 0;
+        names.resize(names.size() * 2);
+    }
+    std::vector<std::pair<int, std::string>> ports;
+    for (const wchar_t* name = names.data(); *name; name += wcslen(name) + 1) {
+        std::string text = Utf8Of(name);
+        if (text.size() < 4 || _strnicmp(text.c_str(), "COM", 3) != 0 ||
+            text.find_first_not_of("0123456789", 3) != std::string::npos)
+            continue;
+        wchar_t target[1024] = {0};
+        std::string line = text;
+        if (QueryDosDeviceW(name, target, 1024)) line += "  " + Utf8Of(target);
+        ports.emplace_back(std::atoi(text.c_str() + 3), line);
+    }
+    std::sort(ports.begin(), ports.end());
+    for (const auto& port : ports) std::fprintf(out, "%s\n", port.second.c_str());
+    return static_cast<int>(ports.size());
+}

@@ -1,0 +1,155 @@
+// shiftlamp-send: sets the eight outputs of a 74HC595 wired to a serial
+// port's modem-control lines (RTS data, DTR shift clock, TXD break latch)
+// from the command line. No character is ever sent.
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "cli/cli_platform.h"
+#include "cli/send_input.h"
+#include "cli/send_run.h"
+#include "platform/os.h"
+#include "runtime/process_values.h"
+#include "serial/serial_port.h"
+
+#ifndef SHIFTLAMP_VERSION
+#define SHIFTLAMP_VERSION "1.0"
+#endif
+
+namespace {
+
+constexpr const char* PROGRAM = "shiftlamp-send";
+
+int UsageError(const std::string& text) {
+    std::fprintf(stderr, "%s: %s (%s --help shows the usage)\n", PROGRAM, text.c_str(), PROGRAM);
+    return EXIT_USAGE;
+}
+
+constexpr const char* FOOTER = R"(PATTERN is 0 to 255: 165, 0xA5 or 0b10100101. Bit k-1 is LED k, register
+output k (LED 1 = QA, LED 8 = QH). With - the frames come from standard input,
+one per line as PATTERN [HOLD_MS]; blank lines and # comments are skipped.
+
+Examples:
+  shiftlamp-send --port /dev/ttyUSB0 0xA5
+  shiftlamp-send --port COM12 --step-ms 1 --hold-ms 200 --repeat 0 1 2 4 8 16 32 64 128
+  seq 0 255 | shiftlamp-send --port /dev/ttyUSB0 --step-ms 0 -
+
+Exit status: 0 done, 64 usage, 69 no such port, 74 input/output error (a line
+that would not switch, a device without modem lines or one that went away),
+75 port busy, 77 permission denied, 130 interrupted.)";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> words = CliArguments(argc, argv);
+    std::vector<char*> pointers;
+    for (std::string& word : words) pointers.push_back(&word[0]);
+
+    CLI::App app{"Sets the eight outputs of a 74HC595 shift register wired to a serial port's modem-control lines\n"
+                 "(RTS data, DTR shift clock, TXD break latch). No character is ever sent.",
+                 PROGRAM};
+    std::string port, stepText = "10", holdText = "0", repeatText = "1", tracePath;
+    std::vector<std::string> patternWords;
+    bool invert = false, dryRun = false, list = false;
+    app.add_option("--port", port,
+                   "the serial port: a device path (/dev/ttyUSB0) on Linux, COM1 to COM255 or a \\\\.\\ path on "
+                   "Windows; default: $SHIFTLAMP_PORT")
+        ->envname("SHIFTLAMP_PORT")
+        ->option_text("PORT");
+    app.add_flag("--invert", invert, "complement every level (an inverting stage between port and register)");
+    app.add_option("--step-ms", stepText, "time between line changes, 0 to 1000, fractions allowed (default 10)")
+        ->option_text("MS");
+    app.add_option("--hold-ms", holdText, "time each frame stays latched before the next one (default 0)")
+        ->option_text("MS");
+    app.add_option("--repeat", repeatText, "send the whole list N times; 0: until interrupted (default 1)")
+        ->option_text("N");
+    app.add_option("--trace", tracePath, "write the line changes as a VCD waveform (1 us time scale)")
+        ->option_text("FILE.vcd");
+    app.add_flag("--dry-run", dryRun, "print the line changes with their planned times; open nothing");
+    app.add_flag("--list", list, "list the serial ports of this machine, opening none");
+    app.add_option("PATTERN", patternWords, "the frames to send, or - for standard input")->option_text(" ");
+    app.set_version_flag("--version", std::string(PROGRAM) + " " + SHIFTLAMP_VERSION);
+    app.footer(FOOTER);
+
+    try {
+        app.parse(static_cast<int>(pointers.size()), pointers.data());
+    } catch (const CLI::ParseError& error) {
+        if (error.get_exit_code() == 0) {
+            app.exit(error, std::cout, std::cerr);
+            return EXIT_DONE;
+        }
+        return UsageError(error.what());
+    }
+
+    if (list) {
+        if (CliListPorts(stdout) == 0) std::fprintf(stderr, "%s: no serial ports found\n", PROGRAM);
+        return EXIT_DONE;
+    }
+
+    SendSettings settings;
+    settings.invert = invert;
+    settings.dryRun = dryRun;
+    settings.tracePath = tracePath;
+    if (!ParseMilliseconds(stepText, 0, 1000, &settings.stepMs))
+        return UsageError("--step-ms '" + stepText + "' is not a time from 0 to 1000 ms");
+    if (!ParseMilliseconds(holdText, 0, MAX_HOLD_MS, &settings.holdMs))
+        return UsageError("--hold-ms '" + holdText + "' is not a time from 0 to 86400000 ms");
+    if (!ParseCount(repeatText, 0, 1000000000, &settings.repeat))
+        return UsageError("--repeat '" + repeatText + "' is not a count from 0 to 1000000000");
+    if (dryRun && settings.repeat == 0) return UsageError("--repeat 0 never ends, so it cannot be a dry run");
+
+    bool fromInput = false;
+    std::vector<Frame> frames;
+    for (const std::string& word : patternWords) {
+        if (word == "-") {
+            fromInput = true;
+            continue;
+        }
+        Frame frame{0, -1};
+        if (!ParsePattern(word, &frame.pattern))
+            return UsageError("'" + word + "' is not a pattern (0 to 255, as 165, 0xA5 or 0b10100101)");
+        frames.push_back(frame);
+    }
+    if (fromInput && !frames.empty()) return UsageError("give either patterns or -, not both");
+    if (!fromInput && frames.empty()) return UsageError("no pattern given (or - to read frames from standard input)");
+
+    if (!dryRun) {
+        if (port.empty()) return UsageError("no port given: use --port PORT or set SHIFTLAMP_PORT");
+        std::string problem;
+        if (!CliDevicePath(port, &settings.devicePath, &problem)) return UsageError(problem);
+    }
+    settings.port = port.empty() ? std::string("(dry run)") : port;
+
+    Process.mainHeap = OsHeapCreate(4096);
+    if (!Process.mainHeap || !SerialPortInit()) {
+        std::fprintf(stderr, "%s: out of memory\n", PROGRAM);
+        return EXIT_IO;
+    }
+    CliCatchInterrupts();
+
+    // Standard input is followed line by line, so that a generator in a
+    // pipe drives the register as it writes; only a run that repeats needs
+    // the whole list first.
+    int status;
+    if (fromInput && settings.repeat != 1) {
+        std::string problem;
+        if (!ReadFrames(stdin, &frames, &problem)) return UsageError(problem);
+        FrameList list(frames);
+        status = SendFrames(settings, list, stdout, stderr);
+    } else if (fromInput) {
+        FrameStream stream(stdin);
+        status = SendFrames(settings, stream, stdout, stderr);
+    } else {
+        FrameList list(frames);
+        status = SendFrames(settings, list, stdout, stderr);
+    }
+    SerialPortEnd();
+    if (std::fflush(stdout) != 0 && status == EXIT_DONE) {
+        std::fprintf(stderr, "%s: standard output could not be written\n", PROGRAM);
+        status = EXIT_IO;
+    }
+    return status;
+}

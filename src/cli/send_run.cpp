@@ -1,0 +1,265 @@
+#include "cli/send_run.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <memory>
+
+#include "cli/cli_platform.h"
+#include "cli/frame_plan.h"
+#include "cli/vcd_writer.h"
+#include "platform/os.h"
+#include "serial/serial_port.h"
+
+namespace {
+
+constexpr intptr_t PORT_NUMBER = 0;
+constexpr const char* PROGRAM = "shiftlamp-send";
+
+// The lines of the trace and of a dry run, by LINE_BIT_*.
+struct LineName {
+    int32_t bit;
+    const char* name;
+};
+constexpr LineName LINE_NAMES[] = {{LINE_BIT_DTR, "DTR"}, {LINE_BIT_RTS, "RTS"}, {LINE_BIT_TXD, "TXD_BREAK"}};
+
+std::string LinesText(int32_t mask) {
+    std::string text;
+    for (const LineName& line : LINE_NAMES) {
+        if (!(mask & line.bit)) continue;
+        if (!text.empty()) text += " and ";
+        text += line.name;
+    }
+    return text;
+}
+
+int64_t NsOf(double ms) { return static_cast<int64_t>(std::llround(ms * 1e6)); }
+
+// The waveform of the three lines, or nothing.
+class Trace {
+public:
+    bool Open(const std::string& path, bool invert, std::string* problem) {
+        if (path.empty()) return true;
+        file_ = std::fopen(path.c_str(), "wb");
+        if (!file_) {
+            *problem = path + ": cannot write the trace: " + std::strerror(errno);
+            return false;
+        }
+        writer_ = std::make_unique<VcdWriter>(file_);
+        // Before the first change the levels are not known; they are shown
+        // at idle, which is where the first frame puts the clock and latch.
+        for (const LineName& line : LINE_NAMES) writer_->AddSignal("shiftlamp", line.name, 1, invert ? 1 : 0);
+        writer_->Begin(0, "shiftlamp-send: DTR shift clock, RTS data, TXD_BREAK latch");
+        return true;
+    }
+
+    void Change(int64_t timeNs, LineStep step) {
+        if (!writer_) return;
+        for (size_t i = 0; i < 3; ++i) {
+            if (step.mask & LINE_NAMES[i].bit)
+                writer_->Change(timeNs / 1000, static_cast<int>(i), (step.levels & LINE_NAMES[i].bit) ? 1 : 0);
+        }
+    }
+
+    // False when the file could not be written whole.
+    bool Close(int64_t timeNs) {
+        if (!file_) return true;
+        writer_->End(timeNs / 1000);
+        bool ok = writer_->Ok();
+        if (std::fclose(file_) != 0) ok = false;
+        file_ = nullptr;
+        return ok;
+    }
+
+private:
+    std::FILE* file_ = nullptr;
+    std::unique_ptr<VcdWriter> writer_;
+};
+
+void Say(std::FILE* err, const std::string& text) { std::fprintf(err, "%s: %s\n", PROGRAM, text.c_str()); }
+
+// The exit status and message of a port that did not open.
+int OpenFailure(const SendSettings& settings, std::FILE* err) {
+    int32_t code = 0;
+    int32_t error = SerialPortLastError(&code);
+    const std::string& port = settings.port;
+    switch (error) {
+        case SERIAL_ERROR_NOT_FOUND:
+            Say(err, port + ": no such port (" + std::string(PROGRAM) + " --list shows the ports there are)");
+            return EXIT_NO_PORT;
+        case SERIAL_ERROR_NOT_SERIAL:
+            Say(err, port + ": not a serial port");
+            return EXIT_NO_PORT;
+        case SERIAL_ERROR_BUSY:
+            Say(err, port + ": port busy: another program has it open");
+            return EXIT_BUSY;
+        case SERIAL_ERROR_ACCESS:
+            Say(err, port + ": " + CliPermissionText(port));
+            return EXIT_PERMISSION;
+        default:
+            Say(err, port + ": cannot open: " + (code ? CliSystemErrorText(code) : std::string("out of memory")));
+            return EXIT_IO;
+    }
+}
+
+std::string LineFailureText(const std::string& port, int32_t lines, int32_t error, int32_t code) {
+    std::string what = LinesText(lines);
+    switch (error) {
+        case SERIAL_ERROR_NO_MODEM_LINES:
+            return port + ": " + what +
+                   " could not be switched: the device has no modem-control lines (a pseudo-terminal, or an adapter "
+                   "whose driver does not drive them)";
+        case SERIAL_ERROR_GONE:
+            return port + ": the device stopped answering while setting " + what + " (unplugged?)";
+        default:
+            return port + ": " + what + " could not be switched" +
+                   (code ? ": " + CliSystemErrorText(code) : std::string());
+    }
+}
+
+// The first line change that failed; the frame still runs to its end and
+// the port is still closed before it is reported.
+struct Failure {
+    int32_t lines = 0;
+    int32_t error = 0;
+    int32_t code = 0;
+};
+
+}  // namespace
+
+FrameSource::Result FrameStream::Next(Frame* frame, std::string* problem) {
+    std::string line;
+    for (;;) {
+        line.clear();
+        int c;
+        while ((c = std::fgetc(in_)) != EOF && c != '\n') line.push_back(static_cast<char>(c));
+        if (c == EOF && line.empty()) return END;
+        ++lineNumber_;
+        std::string bad;
+        switch (ParseFrameLine(line, frame, &bad)) {
+            case FrameLine::FRAME: return FRAME;
+            case FrameLine::EMPTY: break;
+            case FrameLine::BAD:
+                *problem = "standard input, line " + std::to_string(lineNumber_) + ": '" + bad +
+                           "' is not a pattern (0 to 255, as 165, 0xA5 or 0b10100101) or a hold time in ms";
+                return BAD;
+        }
+        if (c == EOF) return END;
+    }
+}
+
+bool ReadFrames(std::FILE* in, std::vector<Frame>* frames, std::string* problem) {
+    FrameStream stream(in);
+    Frame frame{};
+    for (;;) {
+        switch (stream.Next(&frame, problem)) {
+            case FrameSource::FRAME: frames->push_back(frame); break;
+            case FrameSource::END: return true;
+            case FrameSource::BAD: return false;
+        }
+    }
+}
+
+int SendFrames(const SendSettings& settings, FrameSource& frames, std::FILE* out, std::FILE* err) {
+    Trace trace;
+    std::string problem;
+    if (!trace.Open(settings.tracePath, settings.invert, &problem)) {
+        Say(err, problem);
+        return EXIT_IO;
+    }
+    const bool live = !settings.dryRun;
+    if (live && !SerialPortOpenPath(PORT_NUMBER, settings.devicePath.c_str(), 9600, 0, 8, 1.0f, HANDSHAKE_NONE, 255,
+                                    255)) {
+        trace.Close(0);
+        return OpenFailure(settings, err);
+    }
+    const bool together = SerialPortSetsLinesTogether() != 0;
+    const int64_t stepNs = NsOf(settings.stepMs);
+    const int64_t originNs = OsMonotonicNs();
+    int64_t plannedNs = originNs;  // where the next frame is due
+    int64_t lastNs = originNs;     // the last change
+    Failure failure;
+    bool first = true, badInput = false, interrupted = false;
+    long frameCount = 0;
+
+    for (long round = 0; settings.repeat == 0 || round < settings.repeat; ++round) {
+        if (round > 0) frames.Rewind();
+        bool any = false;
+        Frame frame{};
+        for (;;) {
+            if (CliInterrupted()) {
+                interrupted = true;
+                break;
+            }
+            FrameSource::Result next = frames.Next(&frame, &problem);
+            if (next == FrameSource::END) break;
+            if (next == FrameSource::BAD) {
+                badInput = true;
+                break;
+            }
+            any = true;
+            ++frameCount;
+            std::vector<LineStep> steps = PlanFrame(frame.pattern, settings.invert, first, together);
+            first = false;
+            // Frames follow on from the planned end of the last one unless
+            // the program is already late for it.
+            int64_t startNs = live ? std::max(plannedNs, OsMonotonicNs()) : plannedNs;
+            if (!live) std::fprintf(out, "# frame %ld: 0x%02x\n", frameCount, frame.pattern);
+            for (size_t k = 0; k < steps.size(); ++k) {
+                int64_t deadline = startNs + static_cast<int64_t>(k) * stepNs;
+                if (live) {
+                    if (stepNs > 0) CliSleepUntil(deadline, false);
+                    if (!SerialPortSetLines(PORT_NUMBER, steps[k].mask, steps[k].levels) && !failure.lines) {
+                        failure.lines = steps[k].mask;
+                        failure.error = SerialPortLastError(&failure.code);
+                    }
+                    lastNs = OsMonotonicNs();
+                } else {
+                    lastNs = deadline;
+                    std::fprintf(out, "%.3f", static_cast<double>(deadline - originNs) / 1e6);
+                    for (const LineName& line : LINE_NAMES) {
+                        if (steps[k].mask & line.bit)
+                            std::fprintf(out, " %s=%d", line.name, (steps[k].levels & line.bit) ? 1 : 0);
+                    }
+                    std::fputc('\n', out);
+                }
+                trace.Change(lastNs - originNs, steps[k]);
+            }
+            // The latch pulse's return is held one step like every change.
+            int64_t endNs = startNs + static_cast<int64_t>(steps.size()) * stepNs;
+            double hold = frame.holdMs >= 0 ? frame.holdMs : settings.holdMs;
+            plannedNs = endNs + NsOf(hold);
+            if (failure.lines) break;
+            if (live && !CliSleepUntil(plannedNs, true)) {
+                interrupted = true;
+                break;
+            }
+        }
+        if (failure.lines || badInput || interrupted || !any) break;
+    }
+
+    if (live) {
+        SerialPortClose(PORT_NUMBER);
+        lastNs = std::max(lastNs, OsMonotonicNs());
+    } else {
+        lastNs = std::max(lastNs, plannedNs);
+    }
+    bool traced = trace.Close(lastNs - originNs);
+    if (failure.lines) {
+        Say(err, LineFailureText(settings.port, failure.lines, failure.error, failure.code));
+        return EXIT_IO;
+    }
+    if (badInput) {
+        Say(err, problem);
+        return EXIT_USAGE;
+    }
+    if (!traced) {
+        Say(err, settings.tracePath + ": the trace could not be written whole");
+        return EXIT_IO;
+    }
+    if (interrupted) {
+        Say(err, settings.port + ": interrupted; the last frame started was sent whole");
+        return EXIT_INTERRUPTED;
+    }
+    return EXIT_DONE;
+}

@@ -1,0 +1,185 @@
+#!/usr/bin/env bash
+# send_board_test.sh SEND WITH_BOARD LIBRARY WORKDIR
+#
+# shiftlamp-send, natively, over the simulated register board: what the
+# register's outputs show after each frame, and what the program says and
+# returns when the port fails it.
+set -uo pipefail
+send=$1 with_board=$2 library=$3 work=$4
+rm -rf "$work"
+mkdir -p "$work"
+failures=0
+
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+
+# board NAME [BOARD_SETTING=VALUE...] -- ARGS...
+# Runs shiftlamp-send --port <the board> ARGS with the board; sets $status,
+# and leaves the trace in $work/NAME.trace, standard output in
+# $work/NAME.out and standard error in $work/NAME.err.
+board() {
+  local name=$1 settings=()
+  shift
+  while [ "$1" != "--" ]; do settings+=("$1"); shift; done
+  shift
+  status=0
+  "$with_board" --native --library "$library" --dir "$work/$name.d" --trace "$work/$name.trace" \
+    --log "$work/$name.log" "${settings[@]}" -- \
+    bash -c 'out=$1 err=$2; shift 2; exec "$@" >"$out" 2>"$err"' _ "$work/$name.out" "$work/$name.err" \
+    bash -c 'exec "$0" --port "$SHIFTLAMP_BOARD_DEVICE" "$@"' "$send" "$@" || status=$?
+}
+
+# The outputs latched by each frame: the storage register after each latch
+# pulse, whose active level is the break's port level 1, or 0 with invert.
+latched() {
+  awk -v active="$2" '$2 == "BREAK" { if ($3 == active) seen = 1; else if (seen) { sub("outputs=", "", $8); printf "%s ", $8; seen = 0 } }' "$1"
+}
+
+expect_latched() {  # NAME ACTIVE EXPECTED
+  local got
+  got=$(latched "$work/$1.trace" "$2")
+  [ "$got" = "$3" ] || fail "$1: latched '$got', expected '$3'"
+}
+
+expect_status() {  # NAME STATUS [TEXT]
+  [ "$status" -eq "$2" ] || fail "$1: exit status $status, expected $2 ($(cat "$work/$1.err"))"
+  if [ $# -ge 3 ]; then
+    grep -q -- "$3" "$work/$1.err" || fail "$1: '$3' not in: $(cat "$work/$1.err")"
+  fi
+  if [ "$2" -ne 0 ]; then
+    local lines
+    lines=$(wc -l <"$work/$1.err")
+    [ "$lines" -eq 1 ] || fail "$1: $lines lines on standard error, expected one"
+    grep -q '^shiftlamp-send: ' "$work/$1.err" || fail "$1: message without the program's name"
+  fi
+}
+
+# Every pattern class in one run, then with an inverter in the wiring and
+# the invert option, then with a driver that raises every line at open and
+# one that drops them at close.
+patterns="0x00 0xFF 0xA5 0x5A 0x01 0x80 0b00000010 64"
+expected="0x00 0xff 0xa5 0x5a 0x01 0x80 0x02 0x40 "
+board plain -- --step-ms 0 $patterns
+expect_status plain 0
+expect_latched plain 1 "$expected"
+board inverted SHIFTLAMP_BOARD_INVERT=1 -- --step-ms 0 --invert $patterns
+expect_status inverted 0
+expect_latched inverted 0 "$expected"
+# (A break set at open is a latch pulse of its own, before any frame: it
+# latches the empty shift register.)
+board raised SHIFTLAMP_BOARD_OPEN_DTR=1 SHIFTLAMP_BOARD_OPEN_RTS=1 SHIFTLAMP_BOARD_OPEN_BREAK=1 -- --step-ms 0 0xA5 0x81
+expect_status raised 0
+expect_latched raised 1 "0x00 0xa5 0x81 "
+board dropped SHIFTLAMP_BOARD_CLOSE=drop -- --step-ms 0.5 0x3C
+expect_status dropped 0
+tail -n 1 "$work/dropped.trace" | grep -q 'close - dtr=0 rts=0 break=0 .*outputs=0x3c' ||
+  fail "dropped: the outputs did not stay 0x3c after the lines dropped at close"
+
+# DTR and RTS go out together: 20 device calls for the first frame, 19 for
+# each one after (every call changes at least one line, so it leaves one
+# time stamp in the trace).
+calls=$(awk '$2 == "DTR" || $2 == "RTS" || $2 == "BREAK" { print $1 }' "$work/plain.trace" | sort -u | wc -l)
+[ "$calls" -le $((20 + 19 * 7)) ] || fail "plain: $calls device calls for 8 frames, expected at most $((20 + 19 * 7))"
+
+# Frames from standard input with their holds, repeated; a frame's hold
+# keeps the latched outputs at least that long.
+printf '0x01 60  # held 60 ms\n\n# a comment\n0x02\n  0x03 0\n' >"$work/frames.txt"
+board input -- --step-ms 0.2 --hold-ms 5 --repeat 2 - <"$work/frames.txt"
+expect_status input 0
+expect_latched input 1 "0x01 0x02 0x03 0x01 0x02 0x03 "
+held=$(awk '$2 == "BREAK" && $3 == 0 && !first { first = $1; next } first && $2 != "BREAK" { print int(($1 - first) / 1000000); exit }' "$work/input.trace")
+[ "${held:-0}" -ge 60 ] || fail "input: frame 1 was held ${held:-?} ms, expected at least 60"
+printf '0x01\n0x1FF\n' >"$work/bad.txt"
+board badinput -- --step-ms 0 - <"$work/bad.txt"
+expect_status badinput 64 "line 2: '0x1FF'"
+
+# The trace, read by sigrok's SPI decoder (clock DTR, data RTS), gives back
+# the byte sent.
+board traced -- --step-ms 1 --trace "$work/traced.vcd" 0xA5
+expect_status traced 0
+decoded=$(sigrok-cli -I vcd -i "$work/traced.vcd" -P spi:clk=DTR:mosi=RTS -A spi=mosi-data 2>&1)
+echo "$decoded" | grep -qi 'a5' || fail "traced: sigrok-cli decoded '$decoded', expected A5"
+
+# Ctrl+C in the middle of an endless run: the frame in progress is finished
+# and latched, the port closed, status 130.
+(board interrupted -- --step-ms 1 --repeat 0 0x0F 0xF0; exit $status) &
+runner=$!
+for _ in $(seq 100); do
+  [ -s "$work/interrupted.trace" ] && break
+  sleep 0.05
+done
+sleep 0.3
+pkill -INT -f "shiftlamp-send --port .*interrupted.d/board-pty" || pkill -INT -x shiftlamp-send
+wait "$runner"
+status=$?
+expect_status interrupted 130 "interrupted"
+last=$(grep -v '^#' "$work/interrupted.trace" | awk '$2 != "close"' | tail -n 1)
+echo "$last" | grep -q '^[0-9]* BREAK 0 dtr=0 ' || fail "interrupted: the register was left mid-frame: $last"
+tail -n 1 "$work/interrupted.trace" | grep -q ' close ' || fail "interrupted: the port was not closed"
+
+# Failures, each with its status and one line that names the port.
+status=0
+"$send" --port "$work/no-such-device" 0x01 2>"$work/missing.err" || status=$?
+expect_status missing 69 "no-such-device: no such port"
+
+# The pair's other end is a plain pseudo-terminal: no modem lines.
+status=0
+"$with_board" --native --library "$library" --dir "$work/plain-pty.d" -- \
+  bash -c 'exec "$0" --port "$1" --step-ms 0 0x01 2>"$2"' "$send" "$work/plain-pty.d/other-pty" "$work/plain-pty.err" \
+  >/dev/null || status=$?
+expect_status plain-pty 74 "no modem-control lines"
+
+board unplugged SHIFTLAMP_BOARD_FAIL_AT=5 -- --step-ms 0 0xA5
+expect_status unplugged 74 "stopped answering"
+tail -n 1 "$work/unplugged.trace" | grep -q ' close ' || fail "unplugged: the port was not closed"
+
+# Busy: another process holds the port's lock.
+status=0
+"$with_board" --native --library "$library" --dir "$work/busy.d" -- bash -c '
+  flock "$SHIFTLAMP_BOARD_DEVICE" sleep 3 & holder=$!
+  sleep 0.5
+  "$0" --port "$SHIFTLAMP_BOARD_DEVICE" 0x01 2>"$1"; status=$?
+  kill $holder 2>/dev/null; wait $holder 2>/dev/null
+  exit $status' "$send" "$work/busy.err" >/dev/null || status=$?
+expect_status busy 75 "port busy"
+
+# Permission: a device node of the dialout group, opened by a user outside
+# it. Needs root to make the node and to become that user.
+if [ "$(id -u)" -ne 0 ]; then
+  echo "SKIP permission: needs root to make a device node and run as another user"
+elif ! command -v setpriv >/dev/null || ! getent group dialout >/dev/null; then
+  echo "SKIP permission: no setpriv or no group dialout here"
+else
+  status=0
+  "$with_board" --native --library "$library" --dir "$work/denied.d" -- bash -c '
+    node=$2/denied.node
+    rm -f "$node"
+    mknod "$node" c $(stat -L -c "0x%t 0x%T" "$SHIFTLAMP_BOARD_DEVICE") && chgrp dialout "$node" && chmod 660 "$node" || exit 99
+    chmod o+rx "$2"
+    setpriv --reuid=65534 --regid=65534 --clear-groups "$0" --port "$node" 0x01 2>"$1"' \
+    "$send" "$work/denied.err" "$work" >/dev/null || status=$?
+  if [ "$status" -eq 99 ]; then
+    echo "SKIP permission: no device node could be made in $work"
+  else
+    expect_status denied 77 "belongs to group dialout; add yourself with: sudo usermod -aG dialout"
+  fi
+fi
+
+# Usage errors name the word; a dry run opens nothing and plans 20 calls
+# for the first frame.
+status=0
+"$send" --port /dev/null 0x100 2>"$work/usage.err" || status=$?
+expect_status usage 64 "'0x100' is not a pattern"
+status=0
+"$send" --dry-run 0xA5 >"$work/dry.out" 2>"$work/dry.err" || status=$?
+expect_status dry 0
+[ "$(grep -vc '^#' "$work/dry.out")" -eq 20 ] || fail "dry: $(grep -vc '^#' "$work/dry.out") changes planned, expected 20"
+
+echo
+if [ "$failures" -gt 0 ]; then
+  echo "$failures check(s) failed"
+  exit 1
+fi
+echo "all checks passed"

@@ -1,0 +1,121 @@
+// The words shiftlamp-send reads, and the port list from a made-up sysfs.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "cli/port_list.h"
+#include "cli/send_input.h"
+
+namespace {
+
+TEST(SendInput, PatternsInEveryBaseAndNothingElse) {
+    uint8_t pattern = 0;
+    EXPECT_TRUE(ParsePattern("165", &pattern));
+    EXPECT_EQ(pattern, 0xA5);
+    EXPECT_TRUE(ParsePattern("0XA5", &pattern));
+    EXPECT_EQ(pattern, 0xA5);
+    EXPECT_TRUE(ParsePattern("0b10100101", &pattern));
+    EXPECT_EQ(pattern, 0xA5);
+    EXPECT_TRUE(ParsePattern("0", &pattern));
+    EXPECT_EQ(pattern, 0);
+    EXPECT_TRUE(ParsePattern("255", &pattern));
+    EXPECT_EQ(pattern, 255);
+    for (const char* bad : {"256", "0x100", "0b111111111", "-1", "", "0x", "0b", "12a", "0b102", " 1", "1 ", "+1",
+                            "99999999999999999999999"}) {
+        pattern = 7;
+        EXPECT_FALSE(ParsePattern(bad, &pattern)) << bad;
+        EXPECT_EQ(pattern, 7) << bad;
+    }
+}
+
+TEST(SendInput, MillisecondsWithFractionsWithinTheirRange) {
+    double ms = -1;
+    EXPECT_TRUE(ParseMilliseconds("0.25", 0, 1000, &ms));
+    EXPECT_DOUBLE_EQ(ms, 0.25);
+    EXPECT_TRUE(ParseMilliseconds("1000", 0, 1000, &ms));
+    EXPECT_TRUE(ParseMilliseconds(".5", 0, 1000, &ms));
+    EXPECT_DOUBLE_EQ(ms, 0.5);
+    for (const char* bad : {"1000.01", "-1", "1e3", "", ".", "1,5", "0x10", "nan", "inf", " 1"})
+        EXPECT_FALSE(ParseMilliseconds(bad, 0, 1000, &ms)) << bad;
+    long count = 0;
+    EXPECT_TRUE(ParseCount("0", 0, 10, &count));
+    EXPECT_FALSE(ParseCount("11", 0, 10, &count));
+    EXPECT_FALSE(ParseCount("99999999999999999999999", 0, 10, &count));
+}
+
+TEST(SendInput, FrameLinesNameTheWordTheyCannotRead) {
+    Frame frame{};
+    std::string bad;
+    EXPECT_EQ(ParseFrameLine("  0xA5   250  # lamps", &frame, &bad), FrameLine::FRAME);
+    EXPECT_EQ(frame.pattern, 0xA5);
+    EXPECT_DOUBLE_EQ(frame.holdMs, 250);
+    EXPECT_EQ(ParseFrameLine("3", &frame, &bad), FrameLine::FRAME);
+    EXPECT_LT(frame.holdMs, 0);
+    EXPECT_EQ(ParseFrameLine("   # only a comment", &frame, &bad), FrameLine::EMPTY);
+    EXPECT_EQ(ParseFrameLine("\r", &frame, &bad), FrameLine::EMPTY);
+    EXPECT_EQ(ParseFrameLine("1 2 3", &frame, &bad), FrameLine::BAD);
+    EXPECT_EQ(bad, "3");
+    EXPECT_EQ(ParseFrameLine("lamp 2", &frame, &bad), FrameLine::BAD);
+    EXPECT_EQ(bad, "lamp");
+    EXPECT_EQ(ParseFrameLine("1 -5", &frame, &bad), FrameLine::BAD);
+    EXPECT_EQ(bad, "-5");
+}
+
+// A sysfs and /dev as Linux lays them out for a USB adapter, a CDC-ACM
+// device, a built-in port carrying the console, an 8250 placeholder and a
+// virtual console.
+class PortList : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/shiftlamp-ports.XXXXXX";
+        root_ = mkdtemp(pattern);
+        Make("sys/devices/usb1/1-2/idVendor", "0403");
+        Make("sys/devices/usb1/1-2/idProduct", "6001");
+        Make("sys/devices/usb1/1-2/1-2:1.0/ttyUSB0/x", "");
+        Make("sys/bus/usb-serial/drivers/ftdi_sio/x", "");
+        Link("../../../../../bus/usb-serial/drivers/ftdi_sio", "sys/devices/usb1/1-2/1-2:1.0/ttyUSB0/driver");
+        Link("../../../devices/usb1/1-2/1-2:1.0/ttyUSB0", "sys/class/tty/ttyUSB0/device");
+        Make("sys/devices/usb1/1-3/idVendor", "2341");
+        Make("sys/devices/usb1/1-3/idProduct", "0043");
+        Make("sys/devices/usb1/1-3/1-3:1.0/x", "");
+        Link("../../../devices/usb1/1-3/1-3:1.0", "sys/class/tty/ttyACM0/device");
+        Make("sys/devices/pnp0/00:01/x", "");
+        Link("../../../devices/pnp0/00:01", "sys/class/tty/ttyS0/device");
+        Make("sys/class/tty/ttyS0/console", "Y");
+        Make("sys/devices/platform/serial8250/x", "");
+        Link("../../../devices/platform/serial8250", "sys/class/tty/ttyS1/device");
+        Make("sys/class/tty/tty1/dev", "4:1");
+        Make("dev/ttyUSB0", "");
+        Link("../../ttyUSB0", "dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+    }
+    void TearDown() override { std::system(("rm -rf '" + root_ + "'").c_str()); }
+
+    void Make(const std::string& path, const std::string& text) {
+        std::string full = root_ + "/" + path;
+        std::system(("mkdir -p '" + full.substr(0, full.rfind('/')) + "'").c_str());
+        std::ofstream(full) << text << "\n";
+    }
+    void Link(const std::string& target, const std::string& path) {
+        std::string full = root_ + "/" + path;
+        std::system(("mkdir -p '" + full.substr(0, full.rfind('/')) + "'").c_str());
+        ASSERT_EQ(symlink(target.c_str(), full.c_str()), 0) << path;
+    }
+
+    std::string root_;
+};
+
+TEST_F(PortList, ListsRealPortsWithTheirNamesAndLeavesTheRestOut) {
+    std::vector<PortEntry> ports = ListSysfsPorts(root_ + "/sys/class/tty", root_ + "/dev");
+    ASSERT_EQ(ports.size(), 3u);
+    const std::string dev = root_ + "/dev";
+    EXPECT_EQ(PortEntryText(ports[0]), dev + "/ttyACM0  usb 2341:0043");
+    EXPECT_EQ(PortEntryText(ports[1]), dev + "/ttyS0  console");
+    EXPECT_EQ(PortEntryText(ports[2]), dev + "/ttyUSB0  usb 0403:6001  ftdi_sio  " + dev +
+                                           "/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+}
+
+}  // namespace
