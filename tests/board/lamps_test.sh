@@ -46,8 +46,10 @@ for _ in $(seq 100); do
   sleep 0.1
 done
 transfer 2001000000000 0x81 >>"$trace"
+# The count comes with the close, the last line: wait for it, not for the
+# lamps, which may be drawn before the close has been read.
 for _ in $(seq 100); do
-  grep -qF "outputs=0x81" "$dir/follow.out" && break
+  grep -qF "(2 seen)" "$dir/follow.out" && break
   sleep 0.1
 done
 kill "$viewer" 2>/dev/null || true
