@@ -21,6 +21,10 @@ for program in build/native-release/bench/bench_*; do
   "$program" "$@"
 done
 
+# shiftlamp-send through the native simulated board.
+echo "== native, simulated board: cli_send.sh"
+bench/cli_send.sh
+
 prefix=$PWD/build/windows/wineprefix
 # Prefix set-up, runs and server stop all inside the guard (no real port)
 # and a display of their own (the start-up benchmark opens the window).

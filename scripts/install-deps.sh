@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev gcc-multilib
-  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  libgtest-dev libgmock-dev googletest libbenchmark-dev libcli11-dev sigrok-cli
   g++-mingw-w64-i686-posix
   wine wine32:i386
   xvfb xauth x11-apps imagemagick xdotool socat util-linux

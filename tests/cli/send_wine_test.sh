@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# send_wine_test.sh WITH_BOARD PREFIX BOARD_LIBRARY WINE_RUN SEND_EXE WORK_DIR
+#
+# shiftlamp-send.exe under Wine: the board on COM12, a number the window
+# program does not offer, and COM13 a plain pseudo-terminal (the pair's
+# other end, without modem lines).
+set -uo pipefail
+with_board=$1 prefix=$2 library=$3 wine_run=$4 send=$5 dir=$6
+mkdir -p "$dir"
+dir=$(cd "$dir" && pwd)
+rm -f "$dir"/*.trace "$dir"/*.log "$dir"/*.err
+failures=0
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+
+# run NAME [BOARD_SETTING=VALUE...] -- ARGS...: shiftlamp-send.exe ARGS with
+# the board; $status is its exit status, NAME.err its standard error.
+run() {
+  local name=$1 settings=()
+  shift
+  while [ "$1" != -- ]; do settings+=("$1"); shift; done
+  shift
+  status=0
+  "$with_board" --prefix "$prefix" --library "$library" --port COM12 --other COM13 --dir "$dir" \
+    --trace "$dir/$name.trace" --log "$dir/$name.log" "${settings[@]}" -- \
+    bash -c 'err=$1; shift; exec "$@" 2>"$err"' _ "$dir/$name.err" "$wine_run" "$send" "$@" || status=$?
+}
+
+# The outputs after each latch pulse (break active: 1, or 0 with invert).
+latched() {
+  awk -v active="$2" '$2 == "BREAK" { if ($3 == active) seen = 1; else if (seen) { sub("outputs=", "", $8); printf "%s ", $8; seen = 0 } }' "$1"
+}
+
+run plain -- --port COM12 --step-ms 1 0xA5 0x00 0xFF 0x5A 0x01 0x80
+[ "$status" -eq 0 ] || fail "plain: status $status: $(cat "$dir/plain.err")"
+got=$(latched "$dir/plain.trace" 1)
+[ "$got" = "0xa5 0x00 0xff 0x5a 0x01 0x80 " ] || fail "plain: latched '$got'"
+
+run inverted SHIFTLAMP_BOARD_INVERT=1 SHIFTLAMP_BOARD_OPEN_DTR=1 -- --port com12 --invert --step-ms 1 0xA5 0x3C
+[ "$status" -eq 0 ] || fail "inverted: status $status: $(cat "$dir/inverted.err")"
+got=$(latched "$dir/inverted.trace" 0)
+[ "$got" = "0xa5 0x3c " ] || fail "inverted: latched '$got'"
+
+run nolines -- --port COM13 --step-ms 0 0x01
+[ "$status" -eq 74 ] || fail "nolines: status $status, expected 74: $(cat "$dir/nolines.err")"
+grep -q '^shiftlamp-send: COM13: .*no modem-control lines' "$dir/nolines.err" || fail "nolines: $(cat "$dir/nolines.err")"
+
+run missing -- --port COM14 0x01
+[ "$status" -eq 69 ] || fail "missing: status $status, expected 69: $(cat "$dir/missing.err")"
+grep -q '^shiftlamp-send: COM14: ' "$dir/missing.err" || fail "missing: $(cat "$dir/missing.err")"
+
+run badport -- --port LPT1 0x01
+[ "$status" -eq 64 ] || fail "badport: status $status, expected 64: $(cat "$dir/badport.err")"
+
+[ "$failures" -eq 0 ] && echo "shiftlamp-send.exe under Wine: passed"
+exit $((failures > 0))
