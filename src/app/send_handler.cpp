@@ -12,9 +12,11 @@ namespace {
 // line, so nothing is cached between presses.
 int32_t LedBoxState(int32_t led, void*) { return GadgetGetState(GADGET_LED_1 + led - 1); }
 
-void ShowPortError(const char16_t* portName) {
+// The box for a port that failed the user: `text` ends in a space, the
+// port's name follows it directly.
+void ShowPortError(const char16_t* text, const char16_t* portName) {
     const int32_t mark = TextScratch().position;
-    TextScratchAppend(u"Не удалось открыть порт ");
+    TextScratchAppend(text);
     TextScratchAppend(portName);
     TextScratchReserve(1, TextScratch().position);  // keeps the terminator out of reach
     MessageBoxShow(u"", TextScratchAt(mark), 0);
@@ -34,7 +36,18 @@ void SendHandler() {
     const char16_t* name = portName ? portName : u"";
 
     const int32_t invert = GadgetGetState(GADGET_INVERT) & 1;
-    if (!TransferToRegister(name, invert, LedBoxState, nullptr)) ShowPortError(name);
+    // A line that would not switch is shown like a port that would not
+    // open, once the port is closed again: the LEDs were not set.
+    switch (TransferToRegister(name, invert, LedBoxState, nullptr)) {
+        case TRANSFER_NOT_OPENED:
+            ShowPortError(u"Не удалось открыть порт ", name);
+            break;
+        case TRANSFER_LINE_FAILED:
+            ShowPortError(u"Не удалось переключить линии порта ", name);
+            break;
+        default:
+            break;
+    }
 
     TextFree(portName);
 }

@@ -54,6 +54,10 @@ struct CommState {
     uint16_t wReserved1;
 };
 
+constexpr uint32_t COMM_DTR_CONTROL_DISABLE = 0;
+constexpr uint32_t COMM_DTR_CONTROL_ENABLE = 1;
+constexpr uint32_t COMM_DTR_CONTROL_HANDSHAKE = 2;
+
 constexpr uint32_t COMM_RTS_CONTROL_DISABLE = 0;
 constexpr uint32_t COMM_RTS_CONTROL_ENABLE = 1;
 constexpr uint32_t COMM_RTS_CONTROL_HANDSHAKE = 2;

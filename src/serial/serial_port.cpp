@@ -60,6 +60,10 @@ void ApplyHandshake(CommState* state, int32_t handshake, int32_t inQueueSize) {
         case HANDSHAKE_NONE:
             state->fOutxCtsFlow = 0;
             state->fRtsControl = COMM_RTS_CONTROL_DISABLE;
+            // DTR handshake left on by another program would make every
+            // DTR switch an error; DTR is then simply held on. Every other
+            // DTR setting stays as the driver keeps it.
+            if (state->fDtrControl == COMM_DTR_CONTROL_HANDSHAKE) state->fDtrControl = COMM_DTR_CONTROL_ENABLE;
             break;
         case HANDSHAKE_RTS:
             state->fOutxCtsFlow = 0;

@@ -310,6 +310,22 @@ TEST_F(ApplicationTest, TheLoopGoesOnAfterTheErrorBox) {
     EXPECT_EQ(boxes.boxes().size(), 1u);
 }
 
+// A port whose lines will not switch (a driver without modem lines) is
+// reported once the whole sequence has run and the port is closed.
+TEST_F(ApplicationTest, LinesThatWillNotSwitchAreReportedAfterTheTransfer) {
+    device_.failEscape = true;
+    BoxWatcher boxes;
+    ClickCentre(Control(GADGET_SEND));
+    RunLoopOverQueuedInput();
+    ASSERT_EQ(boxes.boxes().size(), 1u);
+    EXPECT_EQ(boxes.boxes()[0].text, L"Не удалось переключить линии порта COM1");
+    EXPECT_EQ(boxes.boxes()[0].caption, L"");
+    const std::vector<RecordedTransfer> transfers = Transfers(device_);
+    ASSERT_EQ(transfers.size(), 1u);
+    EXPECT_TRUE(transfers[0].closed);
+    EXPECT_TRUE(device_.openHandles.empty());
+}
+
 // The program's windows that shutdown must have destroyed.
 int ProgramWindowsLeft() {
     int left = 0;

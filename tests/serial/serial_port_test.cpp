@@ -133,6 +133,49 @@ TEST_F(SerialPortTest, OpensConfiguresAndReturnsThePlatformHandle) {
     EXPECT_EQ(Written().fDtrControl, device.initialState.fDtrControl);
 }
 
+// DTR handshake left on by another program makes DTR unswitchable: without
+// handshake it becomes "on"; every other DTR setting is the driver's.
+TEST_F(SerialPortTest, NoHandshakeTurnsADtrHandshakeIntoDtrOn) {
+    for (uint32_t dtr : {COMM_DTR_CONTROL_DISABLE, COMM_DTR_CONTROL_ENABLE, COMM_DTR_CONTROL_HANDSHAKE}) {
+        device.initialState.fDtrControl = dtr;
+        for (int32_t mode : {HANDSHAKE_NONE, HANDSHAKE_RTS_CTS}) {
+            SerialPortClose(0);
+            ASSERT_NE(Open(0, u"COM1", mode), 0);
+            uint32_t expected = dtr == COMM_DTR_CONTROL_HANDSHAKE && mode == HANDSHAKE_NONE ? COMM_DTR_CONTROL_ENABLE : dtr;
+            EXPECT_EQ(Written().fDtrControl, expected) << "fDtrControl " << dtr << ", mode " << mode;
+        }
+    }
+}
+
+// A number no slot can hold is refused before the device is touched: an
+// open alone may move the port's lines.
+TEST_F(SerialPortTest, NumbersThatCanNeverBeStoredTouchNoDevice) {
+    for (intptr_t number : {static_cast<intptr_t>(INT32_MAX), static_cast<intptr_t>(INT32_MAX) - 15,
+                            static_cast<intptr_t>(-2)}) {
+        EXPECT_EQ(Open(number, u"COM1"), 0) << number;
+        EXPECT_EQ(SerialPortOpenPath(number, u"\\\\.\\COM1", 9600, 0, 8, 1.0f, HANDSHAKE_NONE, 0, 0), 0);
+    }
+    EXPECT_TRUE(device.calls.empty());
+    EXPECT_EQ(SerialPortLastError(nullptr), SERIAL_ERROR_OTHER);
+}
+
+// Where the device sets one line per call, a set of lines goes out line by
+// line in a fixed order, and a line that fails does not stop the others.
+TEST_F(SerialPortTest, SetLinesGoesLineByLineAndTriesEveryLine) {
+    ASSERT_NE(SerialPortOpenPath(0, u"\\\\.\\COM12", 9600, 0, 8, 1.0f, HANDSHAKE_NONE, 255, 255), 0);
+    EXPECT_EQ(device.calls[0].path, u"\\\\.\\COM12");
+    EXPECT_EQ(SerialPortSetsLinesTogether(), 0);
+    size_t before = device.calls.size();
+    EXPECT_NE(SerialPortSetLines(0, LINE_BIT_DTR | LINE_BIT_RTS | LINE_BIT_TXD, LINE_BIT_RTS | LINE_BIT_TXD), 0);
+    ASSERT_EQ(device.calls.size(), before + 3);
+    EXPECT_EQ(device.calls[before].arg1, COMM_CLRDTR);
+    EXPECT_EQ(device.calls[before + 1].arg1, COMM_SETRTS);
+    EXPECT_EQ(device.calls[before + 2].arg1, COMM_SETBREAK);
+    device.failEscape = true;
+    EXPECT_EQ(SerialPortSetLines(0, LINE_BIT_DTR | LINE_BIT_TXD, LINE_BIT_DTR), 0);
+    EXPECT_EQ(device.calls.size(), before + 5);
+}
+
 TEST_F(SerialPortTest, NullNameTouchesNothing) {
     long blocks = HeapBlocks();
     EXPECT_EQ(Open(0, nullptr), 0);
@@ -217,7 +260,7 @@ TEST_F(SerialPortTest, HandshakeModesChangeOnlyTheirFields) {
         s.stopBits = 0;
         s.fParity = 1;
         switch (mode) {
-            case HANDSHAKE_NONE: s.fOutxCtsFlow = 0; s.fRtsControl = 0; break;
+            case HANDSHAKE_NONE: s.fOutxCtsFlow = 0; s.fRtsControl = 0; s.fDtrControl = 1; break;
             case HANDSHAKE_RTS: s.fOutxCtsFlow = 0; s.fRtsControl = 1; break;
             case HANDSHAKE_RTS_CTS: s.fOutxCtsFlow = 1; s.fRtsControl = 2; break;
             case HANDSHAKE_XON_XOFF:

@@ -22,6 +22,8 @@
 #   hidden-port  COM7 (hidden) chosen in the list with the mouse: the error
 #                box is read and closed with a click on its OK button; back
 #                on COM1 Send works again
+#   no-modem-lines  COM2 a plain pseudo-terminal: Send shows that the lines
+#                did not switch; on COM1 no box and the pattern arrives
 #   random       200 sends of random patterns (fixed seed) in a row
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -40,12 +42,14 @@ dir=$(cd "$dir" && pwd)
 rm -rf "${dir:?}"/*
 
 failures=0
-# run NAME SCENARIO [BOARD_SETTING...]: one run of the program on the board.
+# run NAME SCENARIO [BOARD_SETTING...]: one run of the program on the board
+# ($other: a with_board.sh option for the pair's other end).
+other=()
 run() {
   local name=$1 scenario=$2
   shift 2
   echo "== $name"
-  "$with_board" --prefix "$prefix" --library "$library" --port COM1 --dir "$dir" \
+  "$with_board" --prefix "$prefix" --library "$library" --port COM1 "${other[@]}" --dir "$dir" \
     --trace "$dir/$name.trace" --log "$dir/$name.log" \
     E2E_WINE_RUN="$wine_run" E2E_EXE="$exe" E2E_PROBE="$probe" E2E_WORK="$dir/$name" "$@" \
     -- "$here/scenario.sh" "$scenario" || failures=$((failures + 1))
@@ -60,6 +64,7 @@ case $case in
     ;;
   keyboard) run keyboard keyboard ;;
   hidden-port) run hidden-port hidden-port ;;
+  no-modem-lines) other=(--other COM2); run no-modem-lines no-modem-lines ;;
   random) run random random ;;
   *)
     echo "unknown case $case" >&2

@@ -126,6 +126,36 @@ scenario_hidden_port() {
   e2e_expect_exit "the title bar's close button"
 }
 
+# COM2 is a plain pseudo-terminal (no modem lines): the transfer runs, then
+# a box says the lines did not switch; back on COM1 nothing is shown.
+scenario_no_modem_lines() {
+  e2e_start || return
+  choose_port 1 || return
+  e2e_probe state
+  [ "$(e2e_answer port)" = COM2 ] || { e2e_fail "port chosen: '$(e2e_answer port)', wanted COM2"; return; }
+  e2e_leds_to a5
+  e2e_click "${E2E_CLICKS[@]}" send
+  if ! e2e_probe box 5000; then
+    e2e_fail "no message box after Send on a port without modem lines"
+    return
+  fi
+  sed 's/^/   box: /' "$E2E_WORK/probe.out"
+  [ "$(e2e_answer text)" = "Не удалось переключить линии порта COM2" ] || e2e_fail "box text '$(e2e_answer text)'"
+  [ -z "$(e2e_answer caption)" ] || e2e_fail "box caption '$(e2e_answer caption)', wanted none"
+  local id x y
+  read -r id x y _ < <(e2e_answer button)
+  e2e_click "$x,$y"
+  e2e_probe nobox 5000 || { e2e_fail "the box is still up after a click on OK"; return; }
+
+  choose_port 0 || return
+  e2e_click send
+  e2e_check_transfer a5 "Send on COM1 after the box"
+  e2e_no_more_transfers
+  e2e_probe nobox 1000 || e2e_fail "a box after a transfer whose lines all switched"
+  e2e_click close
+  e2e_expect_exit "the title bar's close button"
+}
+
 scenario_random() {
   e2e_start || return
   local i pattern started
