@@ -5,6 +5,9 @@
 #include <limits.h>
 #include <pwd.h>
 #include <signal.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -43,6 +46,15 @@ void CliCatchInterrupts() {
 bool CliInterrupted() { return g_interrupted != 0; }
 
 bool CliSleepUntil(int64_t deadlineNs, bool interruptible) {
+#ifdef __linux__
+    // Linux lets a sleep end up to 50 us late by default, to group wake-ups;
+    // a step of a fraction of a millisecond wants its deadline kept.
+    static bool slackSet = false;
+    if (!slackSet) {
+        prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+        slackSet = true;
+    }
+#endif
     // The same clock as OsMonotonicNs.
     timespec deadline{};
     deadline.tv_sec = static_cast<time_t>(deadlineNs / 1000000000);

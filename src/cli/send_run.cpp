@@ -225,8 +225,10 @@ int SendFrames(const SendSettings& settings, FrameSource& frames, std::FILE* out
                 }
                 trace.Change(lastNs - originNs, steps[k]);
             }
-            // The latch pulse's return is held one step like every change.
+            // The latch pulse's return is held one step like every change,
+            // and the hold counts from then: a late latch is held as long.
             int64_t endNs = startNs + static_cast<int64_t>(steps.size()) * stepNs;
+            if (live) endNs = std::max(endNs, lastNs + stepNs);
             double hold = frame.holdMs >= 0 ? frame.holdMs : settings.holdMs;
             plannedNs = endNs + NsOf(hold);
             if (failure.lines) break;
