@@ -9,6 +9,7 @@ packages=(
   g++-mingw-w64-i686-posix
   wine wine32:i386
   xvfb xauth x11-apps imagemagick xdotool socat util-linux
+  sigrok-cli
 )
 
 as_root() {
