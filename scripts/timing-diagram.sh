@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# timing-diagram.sh [--trace FILE [--pid PID]] [--out FILE.svg]
+# timing-diagram.sh [--trace FILE [--pid PID]] [--title TEXT] [--out FILE.svg]
 #
 # Draws the lines of one Send as a timing diagram (SVG), from a real trace
 # of the simulated register board: builds the Windows tree's board
@@ -12,6 +12,7 @@
 #
 #   --trace FILE   draw this trace instead of making one (no Wine needed)
 #   --pid PID      the process of FILE to draw, when several wrote to it
+#   --title TEXT   the heading (the Send's settings, or the trace's name)
 #   --out FILE     the picture (docs/timing-diagram.svg); the WaveJSON goes
 #                  beside it (docs/timing-diagram.json5)
 set -euo pipefail
@@ -22,6 +23,7 @@ wavedrom_version=3.2.0
 wavedrom_dir=$root/build/tools/wavedrom
 step_us=10000
 trace='' pid='' out=$root/docs/timing-diagram.svg
+title='One Send: invert off, LEDs 1, 3, 6 and 8 (0xA5)' title_given=''
 
 usage() {
   sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//' >&2
@@ -29,12 +31,15 @@ usage() {
 }
 while [ $# -gt 0 ]; do
   case $1 in
-    --trace) trace=$(realpath "$2"); shift 2 ;;
+    --trace) trace=$(realpath "$2"); title="Board trace $(basename "$2")"; shift 2 ;;
     --pid) pid=$2; shift 2 ;;
+    --title) title_given=$2; shift 2 ;;
     --out) out=$(realpath -m "$2"); shift 2 ;;
     *) usage ;;
   esac
 done
+
+title=${title_given:-$title}
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/shiftlamp-diagram.XXXXXX")
 trap 'rm -rf "$work"' EXIT
@@ -52,6 +57,10 @@ else
   cmake --build --preset windows --target board_vcd_host >/dev/null
 fi
 build/windows/tools/board/board_vcd --gtkwave ${pid:+--pid "$pid"} "$trace" "$work/board.vcd"
+if [ "$(grep -c '^\$scope' "$work/board.vcd")" -ne 1 ]; then
+  echo "timing-diagram.sh: $trace holds several processes; choose one with --pid" >&2
+  exit 1
+fi
 
 wavedrom=$wavedrom_dir/node_modules/.bin/wavedrom-cli
 if [ ! -x "$wavedrom" ]; then
@@ -64,12 +73,17 @@ fi
 # lines before the first event, then each change takes the column its
 # distance from the previous one gives in whole steps (at least one, so
 # that a change within a step still shows), and the closing time stamp
-# gives one more column.
-awk -v step="$step_us" '
+# gives one more column. A pause longer than five steps (between two
+# transfers, say) is drawn as a break of two columns.
+awk -v step="$step_us" -v title="$title" '
   function lane(name) { return name ~ /^(DTR|RTS|TXD_BREAK|Q[1-8]|PORT_OPEN|SHIFT)$/ }
-  function advance() {
+  function advance(    n) {
     if (!placed) { column = 1; placed = 1 }
-    else column += (t - last < step * 1.5) ? 1 : int((t - last) / step + 0.5)
+    else {
+      n = (t - last < step * 1.5) ? 1 : int((t - last) / step + 0.5)
+      if (n > 5) { breaks[column + 1] = 1; n = 3 }
+      column += n
+    }
     last = t; pending = 0
   }
   function set(id, value) {
@@ -78,7 +92,7 @@ awk -v step="$step_us" '
     if (pending || !placed) advance()
     value_at[id, column] = value
   }
-  $1 == "$var" { sub(/_[0-9_]+$/, "", $5); if (lane($5)) names[$4] = $5; next }
+  $1 == "$var" { if (lane($5)) names[$4] = $5; next }
   $1 == "$enddefinitions" { body = 1; next }
   !body { next }
   $1 == "$dumpvars" { dumping = 1; next }
@@ -91,7 +105,7 @@ awk -v step="$step_us" '
     previous = initial[id]
     for (c = 0; c <= column; c++) {
       value = ((id, c) in value_at) ? value_at[id, c] : previous
-      if (c > 0 && value == previous) { text = text "."; continue }
+      if (c > 0 && value == previous) { text = text ((c in breaks) ? "|" : "."); continue }
       if (value ~ /^b/) {
         bits = substr(value, 2); n = 0
         for (i = 1; i <= length(bits); i++) n = n * 2 + substr(bits, i, 1)
@@ -116,7 +130,8 @@ awk -v step="$step_us" '
     printf "  [\"outputs\",\n"
     for (k = 1; k <= 8; k++) printf "%s", line("Q" k, "    ")
     printf "  ]\n],\n"
-    printf "head: {text: \"One Send: invert off, LEDs 1, 3, 6 and 8 (0xA5)\"},\n"
+    gsub(/["\\]/, "", title)
+    printf "head: {text: \"%s\"},\n", title
     printf "foot: {text: \"one column per 10 ms step\", tock: 0, every: 5},\n"
     printf "config: {hscale: 1}}\n"
   }' "$work/board.vcd" >"$work/diagram.json5"
