@@ -46,8 +46,9 @@ for _ in $(seq 100); do
   sleep 0.1
 done
 transfer 2001000000000 0x81 >>"$trace"
+# The count is the drawing's last line: the viewer is not stopped halfway.
 for _ in $(seq 100); do
-  grep -qF "outputs=0x81" "$dir/follow.out" && break
+  grep -qF "(2 seen)" "$dir/follow.out" && break
   sleep 0.1
 done
 kill "$viewer" 2>/dev/null || true
