@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# board_wine_test.sh WITH_BOARD PREFIX BOARD_LIBRARY WINE_RUN DRIVE_EXE LINES_EXE WORK_DIR CASE
+# board_wine_test.sh WITH_BOARD PREFIX BOARD_LIBRARY WINE_RUN DRIVE_EXE LINES_EXE WORK_DIR CASE [BOARD_VCD]
 #
 # The simulated board under Wine, through tools/board/with_board.sh: COM6 is
 # the board's port, COM7 a plain pseudo-terminal (the other end of the
@@ -14,8 +14,9 @@
 #   drop-at-close      a driver that clears the lines on close, invert off
 #   timing             at least 10 ms between line changes, and after the last
 #   lines              each line call under Wine, and the plain port
+#   vcd                the trace converted by BOARD_VCD and read by sigrok
 set -euo pipefail
-with_board=$1 prefix=$2 library=$3 wine_run=$4 drive=$5 lines_exe=$6 dir=$7 case=$8
+with_board=$1 prefix=$2 library=$3 wine_run=$4 drive=$5 lines_exe=$6 dir=$7 case=$8 board_vcd=${9:-}
 board_port=COM6 other_port=COM7
 
 mkdir -p "$dir"
@@ -137,6 +138,30 @@ case $case in
         SHIFTLAMP_TEST_BOARD_PORT=$board_port SHIFTLAMP_TEST_OTHER_PORT=$other_port \
         SHIFTLAMP_TEST_TRACE="Z:$trace" -- "$lines_exe" || fail "serial layer on the board (DTR at open $dtr)"
     done
+    ;;
+  vcd)
+    # sigrok reads the waveform: its SPI decoder (clock DTR, data RTS, most
+    # significant bit first, which is LED 8) gives back each byte, and the
+    # Q wires end at the board's outputs. 0x4e is no palindrome in bits, so
+    # a reversed order shows.
+    trace=$dir/vcd.trace
+    on_board "$trace" -- "$drive" "$board_port" 0 1 a5 4e || fail "the driver failed"
+    decode() {  # decode VCD: the bytes SPI gives, lower case, one line
+      sigrok-cli -I vcd -i "$1" -P spi:clk=DTR:mosi=RTS -A spi=mosi-data | awk '{ printf "%s ", tolower($2) }'
+    }
+    "$board_vcd" "$trace" "$dir/vcd.vcd" || fail "board_vcd failed"
+    got=$(decode "$dir/vcd.vcd")
+    [ "$got" = "a5 4e " ] || fail "sigrok decoded '$got', wanted 'a5 4e '"
+    # The last sample of Q1..Q8, as a byte with Q1 in bit 0.
+    q=$(sigrok-cli -I vcd -i "$dir/vcd.vcd" -O csv:header=false:label=off -C Q1,Q2,Q3,Q4,Q5,Q6,Q7,Q8 |
+      tail -n 1 | awk -F, '{ for (k = NF; k >= 1; k--) v = v * 2 + $k; printf "0x%02x", v }')
+    wanted=0x$(outputs_at_close "$trace" | tail -n 1)
+    [ "$q" = "$wanted" ] || fail "Q1..Q8 end at $q, the board's outputs at $wanted"
+    # A trace cut in the middle of a line, as one still being written.
+    head -c $(($(wc -c <"$trace") / 2)) "$trace" >"$dir/growing.trace"
+    "$board_vcd" "$dir/growing.trace" "$dir/growing.vcd" || fail "board_vcd failed on a growing trace"
+    got=$(decode "$dir/growing.vcd")
+    [ "$got" = "a5 " ] || fail "sigrok decoded '$got' from half the trace, wanted 'a5 '"
     ;;
   *)
     echo "unknown case $case" >&2
