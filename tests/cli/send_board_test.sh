@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
-# send_board_test.sh SEND WITH_BOARD LIBRARY WORKDIR
+# send_board_test.sh SEND WITH_BOARD LIBRARY WORKDIR BOARD_VCD
 #
 # shiftlamp-send, natively, over the simulated register board: what the
 # register's outputs show after each frame, and what the program says and
 # returns when the port fails it.
 set -uo pipefail
-send=$1 with_board=$2 library=$3 work=$4
+send=$1 with_board=$2 library=$3 work=$4 board_vcd=$5
 rm -rf "$work"
 mkdir -p "$work"
 failures=0
@@ -101,6 +101,21 @@ board traced -- --step-ms 1 --trace "$work/traced.vcd" 0xA5
 expect_status traced 0
 decoded=$(sigrok-cli -I vcd -i "$work/traced.vcd" -P spi:clk=DTR:mosi=RTS -A spi=mosi-data 2>&1)
 echo "$decoded" | grep -qi 'a5' || fail "traced: sigrok-cli decoded '$decoded', expected A5"
+
+# The board's own trace as a waveform (board_vcd): the SPI decoder gives
+# back the frames, and Q1..Q8 end at the board's outputs. Opening the port
+# raises DTR, one clock edge before any frame, which a real register takes
+# too: the latch (TXD_BREAK, as an active-low select) sets the decoder right
+# again for every frame after the first.
+board converted -- --step-ms 1 0x00 0xA5 0x4E
+expect_status converted 0
+"$board_vcd" "$work/converted.trace" "$work/converted.vcd" || fail "converted: board_vcd failed"
+decoded=$(sigrok-cli -I vcd -i "$work/converted.vcd" -P spi:clk=DTR:mosi=RTS:cs=TXD_BREAK:cs_polarity=active-low \
+  -A spi=mosi-data 2>&1 | awk '{ printf "%s ", tolower($2) }')
+case $decoded in *"a5 4e ") ;; *) fail "converted: sigrok-cli decoded '$decoded', expected it to end in 'a5 4e'" ;; esac
+q=$(sigrok-cli -I vcd -i "$work/converted.vcd" -O csv:header=false:label=off -C Q1,Q2,Q3,Q4,Q5,Q6,Q7,Q8 |
+  tail -n 1 | awk -F, '{ for (k = NF; k >= 1; k--) v = v * 2 + $k; printf "0x%02x", v }')
+[ "$q" = 0x4e ] || fail "converted: Q1..Q8 end at $q, the board's outputs at 0x4e"
 
 # Ctrl+C in the middle of an endless run: the frame in progress is finished
 # and latched, the port closed, status 130.
