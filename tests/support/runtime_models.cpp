@@ -60,7 +60,9 @@ protected:
         return "step " + std::to_string(step_) + " (operation " + std::to_string(op_) + "): " + what + " [line " +
                std::to_string(line) + "]";
     }
-    long HeapBlocks() const { return OsHeapBlockCount(Process.mainHeap); }
+    // Blocks of both heaps the runtime allocates from: the main heap and the
+    // registry's, which holds the shared pools.
+    long HeapBlocks() const { return OsHeapBlockCount(Process.mainHeap) + PoolRegistryHeapBlocks(); }
 
     // Runs the script's operations one by one, checking the invariants after
     // each, until one fails or the script ends; the empty text when all held.
