@@ -307,13 +307,22 @@ TEST_F(KeyedMapTest, CopyAddsEveryElementAndLeavesTheSourceCursorAlone) {
     KeyedMapIterNext(map);  // on "b"
 
     EXPECT_EQ(KeyedMapCopy(map, target, 0), 1);
-    // One bucket: each copy went to the front, in the source's order.
-    EXPECT_EQ(Values(target), (std::vector<int32_t>{3, 2, 1, 9}));
+    // One bucket: the copies, newer than what was there, in the source's order.
+    EXPECT_EQ(Values(target), (std::vector<int32_t>{1, 2, 3, 9}));
     EXPECT_EQ(KeyedMapIterNext(map), c);
     EXPECT_EQ(static_cast<Binding*>(KeyedMapFind(target, u"a"))->value, 1);
 
     EXPECT_EQ(KeyedMapCopy(map, target, 1), 1);
-    EXPECT_EQ(Values(target), (std::vector<int32_t>{3, 2, 1}));
+    EXPECT_EQ(Values(target), (std::vector<int32_t>{1, 2, 3}));
+    // Two elements under one key: the copy finds the newer, as the source does.
+    Add(u"b", 4);
+    for (int32_t buckets : {1, 1024}) {
+        KeyedMap* copy = nullptr;
+        ASSERT_NE(KeyedMapCreate(sizeof(Binding), 0, nullptr, &copy, buckets), nullptr);
+        EXPECT_EQ(KeyedMapCopy(map, copy, 0), 1);
+        EXPECT_EQ(static_cast<Binding*>(KeyedMapFind(copy, u"b"))->value, 4) << buckets;
+        KeyedMapFree(copy);
+    }
     EXPECT_EQ(KeyedMapCopy(nullptr, target, 1), 0);
     EXPECT_EQ(KeyedMapCopy(map, nullptr, 1), 0);
     EXPECT_EQ(target->count, 3);

@@ -640,7 +640,8 @@ private:
             return {};
         }
         std::vector<MapEntry> copies;
-        for (MapEntry* entry : source.Order()) copies.push_back({entry->key, entry->value, 0, nullptr});
+        // Linked last to first: the first in the source's order is the newest.
+        for (MapEntry* entry : source.Order()) copies.insert(copies.begin(), {entry->key, entry->value, 0, nullptr});
         watch_.Begin();
         int32_t result = KeyedMapCopy(source.map, target.map, clearFirst);
         bool injected = watch_.Hit();
