@@ -66,12 +66,6 @@ log=${log:-$dir/command.log}
 prefix_tool=$root/scripts/wine-prefix.sh
 export WINEPREFIX=$prefix
 
-rm -f "$dir/board-pty" "$dir/other-pty"
-# Output to files: a pipe held by a helper process would stall the caller.
-socat -d -d pty,raw,echo=0,link="$dir/board-pty" pty,raw,echo=0,link="$dir/other-pty" \
-  >"$dir/socat.log" 2>&1 &
-socat_pid=$!
-
 ports=("$port")
 devices=("$port" "$dir/board-pty")
 if [ -n "$other" ]; then
@@ -79,14 +73,24 @@ if [ -n "$other" ]; then
   devices+=("$other" "$dir/other-pty")
 fi
 
+# Set before socat starts, so that an interrupt at any point takes it down.
+socat_pid=''
 cleanup() {
   "$prefix_tool" "$prefix" hide "${ports[@]}" >/dev/null 2>&1 || true
   "$prefix_tool" "$prefix" stop >/dev/null 2>&1 || true
-  kill "$socat_pid" 2>/dev/null || true
-  wait "$socat_pid" 2>/dev/null || true
+  if [ -n "$socat_pid" ]; then
+    kill "$socat_pid" 2>/dev/null || true
+    wait "$socat_pid" 2>/dev/null || true
+  fi
   if [ "$made_dir" -eq 1 ]; then rm -rf "$dir"; fi
 }
 trap cleanup EXIT
+
+rm -f "$dir/board-pty" "$dir/other-pty"
+# Output to files: a pipe held by a helper process would stall the caller.
+socat -d -d pty,raw,echo=0,link="$dir/board-pty" pty,raw,echo=0,link="$dir/other-pty" \
+  >"$dir/socat.log" 2>&1 &
+socat_pid=$!
 
 for _ in $(seq 100); do
   [ -e "$dir/board-pty" ] && [ -e "$dir/other-pty" ] && break

@@ -52,7 +52,8 @@ lamps_show() {
 start_run() {
   local name=$1
   shift
-  export E2E_WORK=$dir/$name SHIFTLAMP_BOARD_TRACE=$dir/$name/run/board.trace
+  # A folder name with a space: every path must reach Wine and the board whole.
+  export E2E_WORK="$dir/$name files" SHIFTLAMP_BOARD_TRACE="$dir/$name files/run/board.trace"
   mkdir -p "$E2E_WORK"
   SHIFTLAMP_RUN_BUILD=0 SHIFTLAMP_RUN_PREFIX=$prefix SHIFTLAMP_RUN_DIR=$E2E_WORK/run \
     "$run_sh" "$@" >"$dir/$name.out" 2>&1 &
