@@ -124,6 +124,8 @@ take_lock() {  # take_lock PATH WHAT
   mkdir -p "$(dirname "$lock")"
   if ! mkdir "$lock" 2>/dev/null; then
     holder=$(cat "$lock/pid" 2>/dev/null || true)
+    # A run that has just taken the lock may not have written its id yet.
+    [ -n "$holder" ] || { sleep 1; holder=$(cat "$lock/pid" 2>/dev/null || true); }
     if [ -n "$holder" ] && [ -d "/proc/$holder" ]; then
       echo "run.sh: another run (process $holder, started $(date -r "$lock" +%H:%M:%S)) is using $2 $1;" \
         "end it first, or give this run its own: SHIFTLAMP_RUN_PREFIX=DIR SHIFTLAMP_RUN_DIR=DIR2 scripts/run.sh" >&2
