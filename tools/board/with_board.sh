@@ -74,7 +74,7 @@ if [ -n "$other" ]; then
 fi
 
 # Set before socat starts, so that an interrupt at any point takes it down.
-socat_pid=''
+socat_pid='' link_dir=''
 cleanup() {
   "$prefix_tool" "$prefix" hide "${ports[@]}" >/dev/null 2>&1 || true
   "$prefix_tool" "$prefix" stop >/dev/null 2>&1 || true
@@ -83,8 +83,20 @@ cleanup() {
     wait "$socat_pid" 2>/dev/null || true
   fi
   if [ "$made_dir" -eq 1 ]; then rm -rf "$dir"; fi
+  if [ -n "$link_dir" ]; then rm -rf "$link_dir"; fi
 }
 trap cleanup EXIT
+
+# ld.so splits LD_PRELOAD at spaces and colons: a library in a folder whose
+# path holds one (a checkout under "My projects", say) is reached through a
+# link in a temporary folder.
+[[ $library == /* ]] || library=$PWD/$library
+preload=$library
+if [[ $preload == *[[:space:]:]* ]]; then
+  link_dir=$(mktemp -d "${TMPDIR:-/tmp}/shiftlamp-preload.XXXXXX")
+  ln -s "$library" "$link_dir/libshiftlamp_board.so"
+  preload=$link_dir/libshiftlamp_board.so
+fi
 
 rm -f "$dir/board-pty" "$dir/other-pty"
 # Output to files: a pipe held by a helper process would stall the caller.
@@ -112,7 +124,7 @@ fi
 wineserver >/dev/null 2>&1
 
 status=0
-env LD_PRELOAD="$library" SHIFTLAMP_BOARD_DEVICE="$dir/board-pty" SHIFTLAMP_BOARD_TRACE="$trace" \
+env LD_PRELOAD="$preload" SHIFTLAMP_BOARD_DEVICE="$dir/board-pty" SHIFTLAMP_BOARD_TRACE="$trace" \
   "${settings[@]}" "$@" >"$log" 2>&1 || status=$?
 # Shells and other 64-bit programs on the way cannot load the 32-bit library
 # and say so; that is expected.
