@@ -129,6 +129,15 @@ else
   e2e_note "not root: the permission check is not tried"
 fi
 
+# The mapping's registry text (wine stubbed): a device path holding a quote
+# and a backslash is stored as it is.
+mkdir -p "$dir/stub"
+printf '#!/bin/bash\n[ "$1" = regedit ] && cat "$3" >>"$STUB_REG"\nexit 0\n' >"$dir/stub/wine"
+printf '#!/bin/bash\nexit 0\n' >"$dir/stub/wineserver"
+chmod +x "$dir/stub/wine" "$dir/stub/wineserver"
+STUB_REG=$dir/stub/reg PATH=$dir/stub:$PATH "$(dirname "$run_sh")/wine-prefix.sh" "$dir/stub/prefix" map COM1 '/dev/a "b\c'
+grep -qxF '"COM1"="/dev/a \"b\\c"' "$dir/stub/reg" || e2e_fail "wine-prefix.sh wrote $(grep COM1 "$dir/stub/reg")"
+
 echo "== the board on COM1"
 if start_run board; then
   # Not a terminal: each drawing of the board follows the last, and the
