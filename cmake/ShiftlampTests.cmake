@@ -3,6 +3,13 @@
 # Adds a GoogleTest executable and registers it with CTest. In the Windows
 # build the test runs under Wine (through the crosscompiling emulator) and
 # needs the build tree's own prefix, made by the fixture below.
+#
+# Every test that runs Wine in that prefix holds the resource lock
+# SHIFTLAMP_WINE_LOCK, so that `ctest -j` runs them one at a time: several
+# stop or restart the prefix's wineserver (port mappings, the board), which
+# ends every Wine program of the prefix, and the window tests give real
+# input to the one X display. Tests without Wine still run beside them.
+set(SHIFTLAMP_WINE_LOCK wineprefix)
 function(shiftlamp_test)
   cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
@@ -17,7 +24,7 @@ function(shiftlamp_test)
   endif()
   set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT})
   if(WIN32)
-    set_tests_properties(${T_NAME} PROPERTIES FIXTURES_REQUIRED wine)
+    set_tests_properties(${T_NAME} PROPERTIES FIXTURES_REQUIRED wine RESOURCE_LOCK ${SHIFTLAMP_WINE_LOCK})
   endif()
 endfunction()
 
@@ -31,7 +38,7 @@ function(shiftlamp_script_test)
   endif()
   set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT})
   if(WIN32)
-    set_tests_properties(${T_NAME} PROPERTIES FIXTURES_REQUIRED wine)
+    set_tests_properties(${T_NAME} PROPERTIES FIXTURES_REQUIRED wine RESOURCE_LOCK ${SHIFTLAMP_WINE_LOCK})
   endif()
 endfunction()
 
@@ -40,8 +47,10 @@ if(WIN32)
   # test, every COM port hidden; its wineserver stopped after the last.
   add_test(NAME wine_prefix_setup
            COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-prefix.sh ${SHIFTLAMP_WINEPREFIX} setup)
-  set_tests_properties(wine_prefix_setup PROPERTIES FIXTURES_SETUP wine TIMEOUT 180)
+  set_tests_properties(wine_prefix_setup PROPERTIES FIXTURES_SETUP wine TIMEOUT 180
+                       RESOURCE_LOCK ${SHIFTLAMP_WINE_LOCK})
   add_test(NAME wine_prefix_stop
            COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-prefix.sh ${SHIFTLAMP_WINEPREFIX} stop)
-  set_tests_properties(wine_prefix_stop PROPERTIES FIXTURES_CLEANUP wine TIMEOUT 60)
+  set_tests_properties(wine_prefix_stop PROPERTIES FIXTURES_CLEANUP wine TIMEOUT 60
+                       RESOURCE_LOCK ${SHIFTLAMP_WINE_LOCK})
 endif()

@@ -4,8 +4,8 @@
 # natively, and the Windows ones under Wine in the Windows tree's own prefix,
 # inside guard.sh and Xvfb. ARGS go to every program (bench_transfer: the
 # number of transfers; bench_startup: the number of program starts;
-# bench/board_transfer.sh, run last: the number of transfers the simulated
-# board times).
+# bench/board_transfer.sh and app_transfer.sh: the number of transfers the
+# simulated board times). app_long_use.sh always presses Send 1,000 times.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -55,3 +55,6 @@ bench/app_transfer.sh "$@"
 # The idle program's processor time (10 s).
 echo "== Wine: app_idle_cpu.sh"
 bench/app_idle_cpu.sh
+# What the program holds after long use: 1,000 Sends (about 5 min).
+echo "== Wine, simulated board: app_long_use.sh"
+bench/app_long_use.sh

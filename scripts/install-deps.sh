@@ -1,15 +1,26 @@
 #!/usr/bin/env bash
-# Installs everything the builds, the tests and the tool need on Debian 12.
+# install-deps.sh [--run]: installs what is missing on Debian 12: everything
+# the builds, the tests, the benchmarks and the tools need, or with --run
+# only what scripts/run.sh needs to build the program and run it (no test
+# tool chain: clang, GoogleTest, Benchmark, Xvfb, ImageMagick, xdotool).
 # Idempotent: installs only what is missing; uses sudo when not root.
 set -euo pipefail
 
-packages=(
-  cmake ninja-build g++ clang libclang-rt-14-dev gcc-multilib
-  libgtest-dev libgmock-dev googletest libbenchmark-dev libcli11-dev sigrok-cli
-  g++-mingw-w64-i686-posix
+run_packages=(
+  cmake ninja-build gcc gcc-multilib g++-mingw-w64-i686-posix libcli11-dev
   wine wine32:i386
-  xvfb xauth x11-apps imagemagick xdotool socat util-linux
+  x11-utils socat util-linux
 )
+test_packages=(
+  g++ clang libclang-rt-14-dev
+  libgtest-dev libgmock-dev googletest libbenchmark-dev sigrok-cli
+  xvfb xauth x11-apps imagemagick xdotool
+)
+case ${1:-} in
+  --run) packages=("${run_packages[@]}") ;;
+  '') packages=("${run_packages[@]}" "${test_packages[@]}") ;;
+  *) echo "usage: $0 [--run]" >&2; exit 64 ;;
+esac
 
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi

@@ -8,32 +8,67 @@
 # terminal as a row of lamps that change as Send is pressed.
 #
 #   --board COMn   the board is on port n instead (1 to 10)
-#   --no-board     no board, no lamps
+#   --no-board     no board, no lamps: every port not given as COMn=DEVICE
+#                  is hidden
 #   COMn=DEVICE    port n is the Unix serial device DEVICE for this run, a
 #                  USB adapter say (COM1=/dev/ttyUSB0); the board then stays
-#                  off that port
+#                  off that port. The device is checked before the run.
+#   -h, --help     this text
 #
 # Every other port of COM1 to COM10 is hidden for the run (the program then
 # reports that it cannot open it). When the program ends, the viewer, the
 # board's pseudo-terminals and the prefix's wineserver are ended too. The
-# board's trace is kept in build/windows/run/board.trace
-# (tools/board/lamps --once shows it again).
+# board's trace is kept in build/windows/run/board.trace until the next run,
+# which keeps it as board.trace.previous (tools/board/lamps --once shows
+# either again).
 #
-# SHIFTLAMP_RUN_PREFIX names another prefix, SHIFTLAMP_RUN_DIR another
-# directory for the board's files; SHIFTLAMP_RUN_BUILD=0 skips installing
-# and building (the program must be built).
+# One run at a time uses a prefix: a second one is refused. SHIFTLAMP_RUN_PREFIX
+# names another prefix, SHIFTLAMP_RUN_DIR another directory for the board's
+# files; SHIFTLAMP_RUN_BUILD=0 skips installing and building (the program
+# must be built).
 set -euo pipefail
+caller_dir=$PWD
 cd "$(dirname "$0")/.."
 root=$PWD
 
 prefix=${SHIFTLAMP_RUN_PREFIX:-$root/build/windows/run-prefix}
 run_dir=${SHIFTLAMP_RUN_DIR:-$root/build/windows/run}
+[[ $prefix == /* ]] || prefix=$caller_dir/$prefix
+[[ $run_dir == /* ]] || run_dir=$caller_dir/$run_dir
 exe=$root/build/windows/src/app/shiftlamp.exe
 library=$root/build/windows/tools/board/libshiftlamp_board.so
 
+# Usage errors end with status 64, naming the offending word.
 usage() {
-  sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//' >&2
-  exit 2
+  sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'
+  exit 0
+}
+usage_error() {
+  echo "run.sh: $1 (run.sh --help lists what it takes)" >&2
+  exit 64
+}
+
+# check_device PORT DEVICE: DEVICE made absolute (from where run.sh was
+# started) in $device, once it is a character device this user may open;
+# otherwise says what is wrong and how to mend it, and ends the run.
+check_device() {
+  local port=$1 group
+  device=$2
+  [[ $device == /* ]] || device=$caller_dir/$device
+  if [ ! -e "$device" ]; then
+    echo "run.sh: $port=$device: no such device (is the adapter plugged in? ls /dev/serial/by-id lists those that are)" >&2
+    exit 69
+  fi
+  if [ ! -c "$device" ]; then
+    echo "run.sh: $port=$device: not a serial device (a character device such as /dev/ttyUSB0 is needed)" >&2
+    exit 69
+  fi
+  if [ ! -r "$device" ] || [ ! -w "$device" ]; then
+    group=$(stat -c %G "$device")
+    echo "run.sh: permission denied: $device belongs to group $group;" \
+      "add yourself with: sudo usermod -aG $group \$USER, then log in again" >&2
+    exit 77
+  fi
 }
 
 board=COM1
@@ -41,18 +76,22 @@ declare -A devices=()
 while [ $# -gt 0 ]; do
   case $1 in
     --board)
-      [[ ${2:-} =~ ^COM([1-9]|10)$ ]] || { echo "run.sh: --board takes COM1 to COM10" >&2; exit 2; }
-      board=$2
+      port=${2:-}
+      port=${port^^}
+      [[ $port =~ ^COM([1-9]|10)$ ]] || usage_error "--board takes COM1 to COM10, got '${2:-}'"
+      board=$port
       shift 2
       ;;
     --no-board) board=''; shift ;;
     -h | --help) usage ;;
+    -*) usage_error "unknown option '$1'" ;;
     *)
       port=${1%%=*} device=${1#*=}
+      port=${port^^}
       if [[ ! $port =~ ^COM([1-9]|10)$ || $device == "$1" || -z $device ]]; then
-        echo "run.sh: expected COMn=DEVICE with n from 1 to 10, got '$1'" >&2
-        exit 2
+        usage_error "expected COMn=DEVICE with n from 1 to 10, got '$1'"
       fi
+      check_device "$port" "$device"
       devices[$port]=$device
       shift
       ;;
@@ -61,15 +100,57 @@ done
 if [ -n "$board" ] && [ -n "${devices[$board]:-}" ]; then
   echo "$board is ${devices[$board]}: no simulated board this time"
   board=''
+elif [ -z "$board" ]; then
+  echo "No simulated board: every port not given as COMn=DEVICE is hidden (Send reports that it cannot open it)"
 fi
 
+# Wine without a display it can use starts, shows nothing and ends quietly.
 if [ -z "${DISPLAY:-}" ]; then
-  echo "run.sh: no X display (DISPLAY is not set)" >&2
-  exit 1
+  echo "run.sh: no X display: DISPLAY is not set (run it in a desktop session, or on a virtual display: xvfb-run -a scripts/run.sh)" >&2
+  exit 69
 fi
+if command -v xdpyinfo >/dev/null && ! xdpyinfo >/dev/null 2>&1; then
+  echo "run.sh: cannot open the X display '$DISPLAY' (is its X server running, and may this user use it?)" >&2
+  exit 69
+fi
+
+# One run per prefix and per run directory: a second would share the
+# prefix's server and the board's files, and take the first one down. A
+# lock is a directory holding its run's process id; one whose run is gone
+# is taken over.
+locks=()
+take_lock() {  # take_lock PATH WHAT
+  local lock=$1.lock holder
+  mkdir -p "$(dirname "$lock")"
+  if ! mkdir "$lock" 2>/dev/null; then
+    holder=$(cat "$lock/pid" 2>/dev/null || true)
+    # A run that has just taken the lock may not have written its id yet.
+    [ -n "$holder" ] || { sleep 1; holder=$(cat "$lock/pid" 2>/dev/null || true); }
+    if [ -n "$holder" ] && [ -d "/proc/$holder" ]; then
+      echo "run.sh: another run (process $holder, started $(date -r "$lock" +%H:%M:%S)) is using $2 $1;" \
+        "end it first, or give this run its own: SHIFTLAMP_RUN_PREFIX=DIR SHIFTLAMP_RUN_DIR=DIR2 scripts/run.sh" >&2
+      exit 75
+    fi
+    rm -rf "$lock"
+    mkdir "$lock" || { echo "run.sh: $lock: cannot take the lock" >&2; exit 75; }
+  fi
+  echo $$ >"$lock/pid"
+  locks+=("$lock")
+}
+viewer=''
+on_exit() {
+  if [ -n "$viewer" ]; then
+    kill "$viewer" 2>/dev/null || true
+    wait "$viewer" 2>/dev/null || true
+  fi
+  rm -rf "${locks[@]}"
+}
+trap on_exit EXIT
+take_lock "$prefix" "the prefix"
+take_lock "$run_dir" "the run directory"
 
 if [ "${SHIFTLAMP_RUN_BUILD:-1}" != 0 ]; then
-  scripts/install-deps.sh
+  scripts/install-deps.sh --run
   cmake --preset windows >/dev/null
   cmake --build --preset windows --target shiftlamp shiftlamp_board_preload -j2
 fi
@@ -125,7 +206,7 @@ run_in_background() {
 mkdir -p "$run_dir"
 status=0
 if [ -z "$board" ]; then
-  run_in_background scripts/guard.sh bash -c "$(declare -f run_program); exe=\$1 prefix=\$2; run_program \$3" \
+  run_in_background scripts/guard.sh bash -c "$(declare -f run_program); exe=\$1 prefix=\$2; run_program \"\$3\"" \
     run "$exe" "$prefix" "$run_dir/wine.log" || status=$?
   exit $status
 fi
@@ -134,19 +215,13 @@ fi
 # program runs; with_board.sh makes the pseudo-terminals, maps the port and
 # takes it all down again when the program ends.
 trace=$run_dir/board.trace
-rm -f "$trace"
+if [ -e "$trace" ]; then mv -f "$trace" "$trace.previous"; fi
 echo "$board is the simulated register board; its outputs:"
-tools/board/lamps "$trace" &
+tools/board/lamps --wait "$trace" &
 viewer=$!
-stop_viewer() {
-  kill "$viewer" 2>/dev/null || true
-  wait "$viewer" 2>/dev/null || true
-}
-trap stop_viewer EXIT
 
 run_in_background scripts/guard.sh tools/board/with_board.sh --prefix "$prefix" --library "$library" \
   --port "$board" --dir "$run_dir" --trace "$trace" --log "$run_dir/command.log" -- \
-  bash -c "$(declare -f run_program); exe=\$1 prefix=\$2; run_program \$3" run "$exe" "$prefix" "$run_dir/wine.log" ||
+  bash -c "$(declare -f run_program); exe=\$1 prefix=\$2; run_program \"\$3\"" run "$exe" "$prefix" "$run_dir/wine.log" ||
   status=$?
-stop_viewer
 exit $status

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # screenshot.sh [OUT]: builds the Windows program, runs it under Wine on a
 # display of its own (Xvfb), and saves a picture of its window to OUT
-# (docs/screenshot.png by default). Without a window manager the window
-# shows without a title bar: the picture is its client area.
+# (build/windows/screenshot.png by default, outside the tracked tree: the
+# README's picture is refreshed by naming it, docs/screenshot.png). Without
+# a window manager the window shows without a title bar: the picture is its
+# client area.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-out=$(realpath -m "${1:-docs/screenshot.png}")
+out=$(realpath -m "${1:-build/windows/screenshot.png}")
 prefix=${SHIFTLAMP_RUN_PREFIX:-$PWD/build/windows/run-prefix}
 exe=$PWD/build/windows/src/app/shiftlamp.exe
 

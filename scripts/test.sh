@@ -16,6 +16,7 @@ build fuzz || exit 1
 build windows || exit 1
 
 log=$(mktemp)
+trap 'rm -f "$log"' EXIT
 status=0
 skipped=0
 scripts/guard.sh ctest --preset native 2>&1 | tee "$log" || status=1

@@ -31,6 +31,13 @@ import_reg() {
   rm -rf "$dir"
 }
 
+# A value as a REGEDIT4 string's contents: backslashes and quotes escaped,
+# so that a device path holding them is stored as it is.
+reg_string() {
+  local text=${1//\\/\\\\}
+  printf '%s' "${text//\"/\\\"}"
+}
+
 stop_server() {
   wineserver -k 2>/dev/null || true
   wineserver -w 2>/dev/null || true
@@ -56,7 +63,7 @@ case $action in
     [ $# -gt 0 ] && [ $(($# % 2)) -eq 0 ] || { echo "usage: $0 PREFIX map COMn DEVICE..." >&2; exit 2; }
     pairs=("$@")
     for ((i = 0; i < ${#pairs[@]}; i += 2)); do
-      printf '"%s"="%s"\n' "${pairs[i]}" "${pairs[i + 1]}"
+      printf '"%s"="%s"\n' "${pairs[i]}" "$(reg_string "${pairs[i + 1]}")"
     done | import_reg
     for ((i = 0; i < ${#pairs[@]}; i += 2)); do rm -f "$prefix/dosdevices/${pairs[i],,}"; done
     stop_server

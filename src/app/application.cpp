@@ -110,10 +110,8 @@ void ApplicationEnd() {
     if (Reached(STEP_IMAGES)) ImageEnd();
     if (Reached(STEP_EVENT_LAYER)) {
         PostedEventLayerEnd();
-        // The binding map's node pool is entered in the process-wide registry
-        // of shared pools, which outlives the main heap the entry lives on:
-        // released now, a later start-up in the same process finds the
-        // registry whole.
+        // Not needed for safety (the shared-pool registry outlives the main
+        // heap by itself); freed so that its pool's reference goes too.
         KeyedMapFree(EventBindingMap);
     }
     if (Reached(STEP_SPARE_HEAP)) SpareHeapEnd();

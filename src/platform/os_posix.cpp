@@ -9,6 +9,7 @@
 #include <time.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -47,6 +48,13 @@ void Unlink(OsHeap* heap, BlockHeader* header) {
 
 BlockHeader* HeaderOf(void* block) { return static_cast<BlockHeader*>(block) - 1; }
 
+// A block of `size` bytes with its header, or null when the total does not
+// fit a size_t (it would wrap to a small block) or memory is exhausted.
+BlockHeader* NewBlock(size_t size) {
+    if (size > SIZE_MAX - sizeof(BlockHeader)) return nullptr;
+    return static_cast<BlockHeader*>(std::calloc(1, sizeof(BlockHeader) + size));
+}
+
 }  // namespace
 
 OsHeap* OsHeapCreate(size_t) {
@@ -70,7 +78,7 @@ void OsHeapDestroy(OsHeap* heap) {
 
 void* OsHeapAlloc(OsHeap* heap, size_t size) {
     if (!heap || OsAllocShouldFail()) return nullptr;
-    auto* header = static_cast<BlockHeader*>(std::calloc(1, sizeof(BlockHeader) + size));
+    BlockHeader* header = NewBlock(size);
     if (!header) return nullptr;
     header->size = size;
     pthread_mutex_lock(&heap->mutex);
@@ -86,7 +94,7 @@ void* OsHeapReAlloc(OsHeap* heap, void* block, size_t size) {
     BlockHeader* old = HeaderOf(block);
     // A fresh block rather than realloc: on failure the old block must stay
     // exactly where it is, and the new tail must be zero.
-    auto* header = static_cast<BlockHeader*>(std::calloc(1, sizeof(BlockHeader) + size));
+    BlockHeader* header = NewBlock(size);
     if (!header) return nullptr;
     std::memcpy(header + 1, block, old->size < size ? old->size : size);
     header->size = size;

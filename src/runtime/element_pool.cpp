@@ -11,14 +11,20 @@ namespace {
 // sizes are whole header words, which keeps every element pointer-aligned.
 constexpr int32_t kHeader = static_cast<int32_t>(sizeof(void*));
 
-// The registry of shared pools, process-wide and never torn down.
+// The registry of shared pools, process-wide and never torn down. Its
+// entries, the shared pools and their blocks live on a heap of its own, as
+// long as the registry: a main heap destroyed while a shared pool is still
+// in use (a map nobody freed) takes none of them along, so the next user of
+// the registry never walks freed memory.
 OnceWord g_registryOnce = ONCE_IDLE;
 OsLock g_registryLock;
 PoolRegistryEntry* g_registryHead = nullptr;
+OsHeap* g_registryHeap = nullptr;  // null when it could not be had: shared pools then fail
 
 void RegistryInit() {
     OsLockInit(&g_registryLock);
     g_registryHead = nullptr;
+    g_registryHeap = OsHeapCreate(4096);
 }
 
 void RegistryEnter() {
@@ -74,10 +80,10 @@ bool BlockBytes(int32_t slots, int32_t slotSize, size_t* bytes) {
     return true;
 }
 
-PoolBlock* AllocBlock(int32_t slots, int32_t slotSize) {
+PoolBlock* AllocBlock(OsHeap* heap, int32_t slots, int32_t slotSize) {
     size_t bytes = 0;
     if (!BlockBytes(slots, slotSize, &bytes)) return nullptr;
-    return static_cast<PoolBlock*>(OsHeapAlloc(Process.mainHeap, bytes));
+    return static_cast<PoolBlock*>(OsHeapAlloc(heap, bytes));
 }
 
 // Adds a block sized to the pool and hands out its slot 0; null when not even
@@ -94,10 +100,10 @@ PoolBlock* Grow(ElementPool* pool) {
     if (slots > INT32_MAX - pool->totalSlots) slots = INT32_MAX - pool->totalSlots;
     if (slots < 1) return nullptr;
 
-    PoolBlock* block = AllocBlock(slots, pool->slotSize);
+    PoolBlock* block = AllocBlock(pool->heap, slots, pool->slotSize);
     if (!block && slots > 1) {
         slots = 1;
-        block = AllocBlock(slots, pool->slotSize);
+        block = AllocBlock(pool->heap, slots, pool->slotSize);
     }
     if (!block) return nullptr;
     block->freeList = nullptr;
@@ -109,17 +115,18 @@ PoolBlock* Grow(ElementPool* pool) {
     return block;
 }
 
-void FreeList(PoolBlock* block) {
+void FreeList(OsHeap* heap, PoolBlock* block) {
     while (block) {
         PoolBlock* next = block->next;
-        OsHeapFree(Process.mainHeap, block);
+        OsHeapFree(heap, block);
         block = next;
     }
 }
 
-ElementPool* CreatePrivate(int32_t slotSize, int32_t minBlock, int32_t maxBlock, int32_t mode) {
-    auto* pool = static_cast<ElementPool*>(OsHeapAlloc(Process.mainHeap, sizeof(ElementPool)));
+ElementPool* CreatePrivate(OsHeap* heap, int32_t slotSize, int32_t minBlock, int32_t maxBlock, int32_t mode) {
+    auto* pool = static_cast<ElementPool*>(OsHeapAlloc(heap, sizeof(ElementPool)));
     if (!pool) return nullptr;
+    pool->heap = heap;
     pool->fullBlocks = nullptr;
     pool->openBlocks = nullptr;
     pool->registryEntry = nullptr;
@@ -135,7 +142,7 @@ ElementPool* CreatePrivate(int32_t slotSize, int32_t minBlock, int32_t maxBlock,
 void ReleasePrivate(ElementPool* pool) {
     ElementPoolReset(pool);
     if (pool->locked) OsLockDelete(&pool->lock);
-    OsHeapFree(Process.mainHeap, pool);
+    OsHeapFree(pool->heap, pool);
 }
 
 }  // namespace
@@ -143,7 +150,7 @@ void ReleasePrivate(ElementPool* pool) {
 ElementPool* ElementPoolCreate(int32_t elementSize, int32_t minBlock, int32_t maxBlock, int32_t mode) {
     if (elementSize < 0 || elementSize > INT32_MAX - 2 * kHeader) return nullptr;
     int32_t slotSize = (elementSize + kHeader + kHeader - 1) & ~(kHeader - 1);
-    if (!(mode & POOL_SHARED)) return CreatePrivate(slotSize, minBlock, maxBlock, mode);
+    if (!(mode & POOL_SHARED)) return CreatePrivate(Process.mainHeap, slotSize, minBlock, maxBlock, mode);
 
     RegistryEnter();
     for (PoolRegistryEntry* entry = g_registryHead; entry; entry = entry->next) {
@@ -153,10 +160,11 @@ ElementPool* ElementPoolCreate(int32_t elementSize, int32_t minBlock, int32_t ma
             return entry->pool;
         }
     }
-    auto* entry = static_cast<PoolRegistryEntry*>(OsHeapAlloc(Process.mainHeap, sizeof(PoolRegistryEntry)));
-    ElementPool* pool = entry ? CreatePrivate(slotSize, minBlock, maxBlock, mode & ~POOL_SHARED) : nullptr;
+    auto* entry = static_cast<PoolRegistryEntry*>(OsHeapAlloc(g_registryHeap, sizeof(PoolRegistryEntry)));
+    ElementPool* pool =
+        entry ? CreatePrivate(g_registryHeap, slotSize, minBlock, maxBlock, mode & ~POOL_SHARED) : nullptr;
     if (!pool) {
-        OsHeapFree(Process.mainHeap, entry);
+        OsHeapFree(g_registryHeap, entry);
         RegistryLeave();
         return nullptr;
     }
@@ -214,7 +222,7 @@ void ElementPoolFree(ElementPool* pool, void* element) {
     if (block->freeCount == block->used) {
         Unlink(wasFull ? &pool->fullBlocks : &pool->openBlocks, block);
         pool->totalSlots -= block->capacity;
-        OsHeapFree(Process.mainHeap, block);
+        OsHeapFree(pool->heap, block);
     } else if (wasFull) {
         Unlink(&pool->fullBlocks, block);
         PushFront(&pool->openBlocks, block);
@@ -224,8 +232,8 @@ void ElementPoolFree(ElementPool* pool, void* element) {
 void ElementPoolReset(ElementPool* pool) {
     if (!pool) return;
     PoolGuard guard(pool);
-    FreeList(pool->openBlocks);
-    FreeList(pool->fullBlocks);
+    FreeList(pool->heap, pool->openBlocks);
+    FreeList(pool->heap, pool->fullBlocks);
     pool->openBlocks = nullptr;
     pool->fullBlocks = nullptr;
     pool->totalSlots = 0;
@@ -248,7 +256,7 @@ void ElementPoolRelease(ElementPool* pool) {
         else
             g_registryHead = entry->next;
         if (entry->next) entry->next->prev = entry->prev;
-        OsHeapFree(Process.mainHeap, entry);
+        OsHeapFree(g_registryHeap, entry);
     }
     RegistryLeave();
 }
@@ -257,6 +265,13 @@ int32_t PoolRegistryCount() {
     RegistryEnter();
     int32_t count = 0;
     for (PoolRegistryEntry* entry = g_registryHead; entry; entry = entry->next) ++count;
+    RegistryLeave();
+    return count;
+}
+
+long PoolRegistryHeapBlocks() {
+    RegistryEnter();
+    long count = g_registryHeap ? OsHeapBlockCount(g_registryHeap) : 0;
     RegistryLeave();
     return count;
 }

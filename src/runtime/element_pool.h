@@ -1,6 +1,7 @@
 // Element pools: fixed-size slots carved out of larger blocks, so that many
-// small records do not each cost a heap allocation. All memory comes from the
-// main heap.
+// small records do not each cost a heap allocation. A private pool's memory
+// comes from the main heap; the shared pools live on the registry's own heap
+// (below).
 //
 // A slot is one header word followed by the element. While the slot is handed
 // out the header names its block; while it is free it links the block's free
@@ -15,7 +16,10 @@
 // Pools created with POOL_SHARED are shared, reference-counted, by every
 // caller asking for the same slot size and mode; the registry that finds them
 // has its own lock. A shared pool itself is unguarded unless POOL_LOCKED is
-// part of the mode.
+// part of the mode. The registry is process-wide and never torn down, so its
+// entries and shared pools live on a heap of its own that lasts as long:
+// destroying the main heap with a shared pool still in use leaves the
+// registry whole.
 #pragma once
 
 #include <cstdint>
@@ -49,6 +53,7 @@ struct ElementPool {
     int32_t maxBlock;                 // most slots a new block gets
     int32_t locked;                   // 1 when `lock` guards allocation, release and reset
     OsLock lock;                      // initialised only when locked = 1
+    OsHeap* heap;                     // holds the record and its blocks: the main heap, or the registry's
 };
 
 struct PoolRegistryEntry {
@@ -82,3 +87,6 @@ void ElementPoolRelease(ElementPool* pool);
 
 // How many shared pools are registered now.
 int32_t PoolRegistryCount();
+// How many blocks the registry's heap holds (entries, shared pools and their
+// blocks); tests use it to find leaks.
+long PoolRegistryHeapBlocks();

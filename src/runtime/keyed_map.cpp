@@ -303,11 +303,13 @@ void KeyedMapFree(KeyedMap* map) {
 int32_t KeyedMapCopy(KeyedMap* source, KeyedMap* target, int32_t clearFirst) {
     if (!source || !target || source->elementSize != target->elementSize) return 0;
 
-    // Every copy is made before the target changes, chained in the source's
-    // order, so that running out of memory half-way leaves the target as it
-    // was, and a map copied onto itself does not see its own copies.
+    // Every copy is made before the target changes, so that running out of
+    // memory half-way leaves the target as it was, and a map copied onto
+    // itself does not see its own copies. They are chained against the
+    // source's order and each is linked at the front of its chain, so that
+    // elements under one key keep their order: the copy finds the element
+    // the source finds.
     KeyedMapNode* copies = nullptr;
-    KeyedMapNode** tail = &copies;
     bool failed = false;
     for (int32_t bucket = 0; bucket < source->bucketCount && !failed; ++bucket) {
         for (KeyedMapNode* node = source->buckets[bucket]; node; node = node->next) {
@@ -320,10 +322,9 @@ int32_t KeyedMapCopy(KeyedMap* source, KeyedMap* target, int32_t clearFirst) {
             }
             copy->key = key;
             copy->hash = node->hash;
-            copy->next = nullptr;
             std::memcpy(Payload(copy), Payload(node), static_cast<size_t>(source->elementSize));
-            *tail = copy;
-            tail = &copy->next;
+            copy->next = copies;
+            copies = copy;
         }
     }
     if (failed) {

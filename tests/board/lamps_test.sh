@@ -33,10 +33,27 @@ if grep -q $'\e' "$dir/once.out"; then
   failures=$((failures + 1))
 fi
 
-# Following: the file appears and grows after the viewer started.
+# Asking for help, and a trace that is not there: a usage text or an error
+# with its status, never an empty board.
+status=0
+"$lamps" --help >"$dir/help.out" 2>&1 || status=$?
+expect "$dir/help.out" "usage: lamps"
+[ "$status" -eq 0 ] || { echo "FAIL: --help ended with $status"; failures=$((failures + 1)); }
+for args in "--once $dir/none.trace" "$dir/none.trace" "--bogus $trace"; do
+  status=0
+  # shellcheck disable=SC2086
+  timeout 5 "$lamps" $args >"$dir/error.out" 2>&1 || status=$?
+  if [ "$status" -eq 0 ] || grep -q "outputs=" "$dir/error.out" || ! grep -q "lamps: " "$dir/error.out"; then
+    echo "FAIL: lamps $args ended with $status:"
+    cat "$dir/error.out"
+    failures=$((failures + 1))
+  fi
+done
+
+# Following: the file appears (--wait) and grows after the viewer started.
 rm -f "$trace"
 # Started on its own and ended by its process id, as run.sh ends it.
-TZ=UTC "$lamps" "$trace" >"$dir/follow.out" 2>&1 &
+TZ=UTC "$lamps" --wait "$trace" >"$dir/follow.out" 2>&1 &
 viewer=$!
 trap 'kill "$viewer" 2>/dev/null || true' EXIT
 sleep 0.5

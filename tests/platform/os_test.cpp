@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdint>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -32,6 +33,21 @@ TEST(OsHeap, DestroyReleasesEveryBlock) {
     OsHeap* heap = OsHeapCreate(4096);
     for (int i = 0; i < 100; ++i) ASSERT_NE(OsHeapAlloc(heap, 64 + i), nullptr);
     EXPECT_EQ(OsHeapBlockCount(heap), 100);
+    OsHeapDestroy(heap);
+}
+
+TEST(OsHeap, SizesThatCannotBeHadAreRefused) {
+    // Sizes near the top of size_t: with the block's header added they
+    // would wrap to a few bytes.
+    OsHeap* heap = OsHeapCreate(4096);
+    void* kept = OsHeapAlloc(heap, 8);
+    std::memset(kept, 0x11, 8);
+    for (size_t size : {SIZE_MAX, SIZE_MAX - 8}) {
+        EXPECT_EQ(OsHeapAlloc(heap, size), nullptr) << size;
+        EXPECT_EQ(OsHeapReAlloc(heap, kept, size), nullptr) << size;
+    }
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(static_cast<unsigned char*>(kept)[i], 0x11);
+    EXPECT_EQ(OsHeapBlockCount(heap), 1);
     OsHeapDestroy(heap);
 }
 

@@ -31,6 +31,7 @@ class ElementPoolTest : public MainHeapTest {
 protected:
     void TearDown() override {
         EXPECT_EQ(PoolRegistryCount(), 0) << "a shared pool was not released";
+        EXPECT_EQ(PoolRegistryHeapBlocks(), 0);
         MainHeapTest::TearDown();
     }
 };
@@ -213,6 +214,26 @@ TEST_F(ElementPoolTest, SharedPoolsAreFoundBySlotSizeAndModeAndCounted) {
     ElementPoolRelease(unshared);
     EXPECT_EQ(PoolRegistryCount(), 0);
     EXPECT_EQ(HeapBlocks(), 0);
+}
+
+TEST_F(ElementPoolTest, TheRegistryOutlivesAMainHeapDestroyedWithASharedPoolInUse) {
+    ElementPool* first = ElementPoolCreate(28, 16, 256, POOL_SHARED);
+    ASSERT_NE(first, nullptr);
+    void* kept = ElementPoolAlloc(first);
+    // A program that ends without releasing its shared pools, then starts
+    // again in the same process on a new main heap.
+    OsHeapDestroy(Process.mainHeap);
+    Process.mainHeap = OsHeapCreate(4096);
+    ElementPool* again = ElementPoolCreate(28, 16, 256, POOL_SHARED);
+    ElementPool* other = ElementPoolCreate(60, 16, 256, POOL_SHARED);
+    ASSERT_EQ(again, first);
+    ASSERT_NE(other, nullptr);
+    std::memset(ElementPoolAlloc(other), 0x5A, 60);
+    std::memset(kept, 0x5A, 28);
+    ElementPoolFree(again, kept);
+    ElementPoolRelease(first);
+    ElementPoolRelease(again);
+    ElementPoolRelease(other);
 }
 
 TEST_F(ElementPoolTest, AFailedSharedCreateRegistersNothingAndKeepsNothing) {

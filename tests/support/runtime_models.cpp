@@ -60,7 +60,9 @@ protected:
         return "step " + std::to_string(step_) + " (operation " + std::to_string(op_) + "): " + what + " [line " +
                std::to_string(line) + "]";
     }
-    long HeapBlocks() const { return OsHeapBlockCount(Process.mainHeap); }
+    // Blocks of both heaps the runtime allocates from: the main heap and the
+    // registry's, which holds the shared pools.
+    long HeapBlocks() const { return OsHeapBlockCount(Process.mainHeap) + PoolRegistryHeapBlocks(); }
 
     // Runs the script's operations one by one, checking the invariants after
     // each, until one fails or the script ends; the empty text when all held.
@@ -638,7 +640,8 @@ private:
             return {};
         }
         std::vector<MapEntry> copies;
-        for (MapEntry* entry : source.Order()) copies.push_back({entry->key, entry->value, 0, nullptr});
+        // Linked last to first: the first in the source's order is the newest.
+        for (MapEntry* entry : source.Order()) copies.insert(copies.begin(), {entry->key, entry->value, 0, nullptr});
         watch_.Begin();
         int32_t result = KeyedMapCopy(source.map, target.map, clearFirst);
         bool injected = watch_.Hit();

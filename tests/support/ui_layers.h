@@ -68,8 +68,8 @@ protected:
         WindowFreeAll();
         Flush();
         PostedEventLayerEnd();
-        // The binding map's pool is shared through a registry that outlives
-        // the heap; the map goes before its heap does.
+        // Released so that no test leaves a reference in the shared-pool
+        // registry behind.
         KeyedMapFree(EventBindingMap);
         TextScratchEnd();
         OsHeapDestroy(Process.mainHeap);

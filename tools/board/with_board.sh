@@ -64,10 +64,11 @@ if [ ! -f "$library" ]; then
   exit 2
 fi
 
-made_dir=0
-socat_pid=''
+# Set before anything is started, so that an interrupt at any point takes
+# down what was.
+made_dir=0 socat_pid='' link_dir=''
 ports=("$port")
-
+prefix_tool=$root/scripts/wine-prefix.sh
 cleanup() {
   if [ "$native" -eq 0 ]; then
     "$prefix_tool" "$prefix" hide "${ports[@]}" >/dev/null 2>&1 || true
@@ -78,6 +79,7 @@ cleanup() {
     wait "$socat_pid" 2>/dev/null || true
   fi
   if [ "$made_dir" -eq 1 ]; then rm -rf "$dir"; fi
+  if [ -n "$link_dir" ]; then rm -rf "$link_dir"; fi
 }
 trap cleanup EXIT
 
@@ -89,20 +91,30 @@ mkdir -p "$dir"
 dir=$(cd "$dir" && pwd)
 trace=${trace:-$dir/board.trace}
 log=${log:-$dir/command.log}
-prefix_tool=$root/scripts/wine-prefix.sh
 export WINEPREFIX=$prefix
-
-rm -f "$dir/board-pty" "$dir/other-pty"
-# Output to files: a pipe held by a helper process would stall the caller.
-socat -d -d pty,raw,echo=0,link="$dir/board-pty" pty,raw,echo=0,link="$dir/other-pty" \
-  >"$dir/socat.log" 2>&1 &
-socat_pid=$!
 
 devices=("$port" "$dir/board-pty")
 if [ -n "$other" ]; then
   ports+=("$other")
   devices+=("$other" "$dir/other-pty")
 fi
+
+# ld.so splits LD_PRELOAD at spaces and colons: a library in a folder whose
+# path holds one (a checkout under "My projects", say) is reached through a
+# link in a temporary folder.
+[[ $library == /* ]] || library=$PWD/$library
+preload=$library
+if [[ $preload == *[[:space:]:]* ]]; then
+  link_dir=$(mktemp -d "${TMPDIR:-/tmp}/shiftlamp-preload.XXXXXX")
+  ln -s "$library" "$link_dir/libshiftlamp_board.so"
+  preload=$link_dir/libshiftlamp_board.so
+fi
+
+rm -f "$dir/board-pty" "$dir/other-pty"
+# Output to files: a pipe held by a helper process would stall the caller.
+socat -d -d pty,raw,echo=0,link="$dir/board-pty" pty,raw,echo=0,link="$dir/other-pty" \
+  >"$dir/socat.log" 2>&1 &
+socat_pid=$!
 
 for _ in $(seq 100); do
   [ -e "$dir/board-pty" ] && [ -e "$dir/other-pty" ] && break
@@ -126,7 +138,7 @@ if [ "$native" -eq 0 ]; then
 fi
 
 status=0
-env LD_PRELOAD="$library" SHIFTLAMP_BOARD_DEVICE="$dir/board-pty" SHIFTLAMP_BOARD_TRACE="$trace" \
+env LD_PRELOAD="$preload" SHIFTLAMP_BOARD_DEVICE="$dir/board-pty" SHIFTLAMP_BOARD_TRACE="$trace" \
   "${settings[@]}" "$@" >"$log" 2>&1 || status=$?
 # Shells and other 64-bit programs on the way cannot load the 32-bit library
 # and say so; that is expected.

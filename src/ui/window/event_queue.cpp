@@ -13,6 +13,22 @@ namespace {
 
 EventState* State = nullptr;
 
+// A callback may close a window and so drop bindings, its own and those the
+// running loop would visit next. While any run is under way dropped nodes
+// are kept, without their callback, on this chain (through next) and freed
+// when the outermost run is over: a run never follows a freed link, and a
+// binding dropped during it is never called.
+int32_t RunDepth = 0;
+EventBindingNode* DroppedNodes = nullptr;
+
+void FreeNodeChain(EventBindingNode* node) {
+    while (node) {
+        EventBindingNode* next = node->next;
+        OsHeapFree(Process.mainHeap, node);
+        node = next;
+    }
+}
+
 void EventStateCreatePool(void* record) {
     // Private and unguarded: the queue lives on the GUI thread alone.
     static_cast<EventState*>(record)->pool = ElementPoolCreate(sizeof(QueuedEvent), 16, 256, 2);
@@ -50,13 +66,20 @@ void FormatKey(char (&key)[96], int32_t code, intptr_t window, intptr_t gadget, 
 }
 
 void FreeBindingNodes(EventBindingEntry* entry) {
-    EventBindingNode* node = entry->head;
-    while (node) {
-        EventBindingNode* next = node->next;
-        OsHeapFree(Process.mainHeap, node);
-        node = next;
-    }
+    EventBindingNode* head = entry->head;
     entry->head = nullptr;
+    if (!head) return;
+    if (RunDepth == 0) {
+        FreeNodeChain(head);
+        return;
+    }
+    EventBindingNode* tail = head;
+    for (;; tail = tail->next) {
+        tail->callback = nullptr;
+        if (!tail->next) break;
+    }
+    tail->next = DroppedNodes;
+    DroppedNodes = head;
 }
 
 }  // namespace
@@ -170,12 +193,14 @@ void EventBindingsRun(int32_t code, intptr_t window, intptr_t gadget, int32_t ty
     FormatKey(key, code, window, gadget, type);
     auto* entry = static_cast<EventBindingEntry*>(KeyedMapFindAnsi(EventBindingMap, key));
     if (!entry) return;
-    EventBindingNode* node = entry->head;
-    while (node) {
-        // Read before the call: a callback may drop its own binding.
-        EventBindingNode* next = node->next;
-        node->callback();
-        node = next;
+    ++RunDepth;
+    // Nodes stay allocated until the outermost run ends, so the link is read
+    // after the call; a dropped node has no callback.
+    for (EventBindingNode* node = entry->head; node; node = node->next)
+        if (node->callback) node->callback();
+    if (--RunDepth == 0) {
+        FreeNodeChain(DroppedNodes);
+        DroppedNodes = nullptr;
     }
 }
 

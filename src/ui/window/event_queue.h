@@ -88,7 +88,9 @@ void EventPurge(int32_t code, intptr_t gadget, intptr_t window, int32_t type);
 // Removes every queued event of a window.
 void EventPurgeWindow(intptr_t window);
 
-// Runs the callbacks bound under the key of these four values.
+// Runs the callbacks bound under the key of these four values. A callback
+// may drop bindings (close a window), its own included: a binding dropped
+// during the run is not called, and its memory outlives the run.
 void EventBindingsRun(int32_t code, intptr_t window, intptr_t gadget, int32_t type);
 // Removes every binding entry of a window.
 void EventBindingsDropWindow(intptr_t window);

@@ -10,13 +10,42 @@ namespace {
 HWND HiddenWindow = nullptr;
 UINT PostMessageNumber = 0;
 
+// A record in flight: posted by this process and not yet received. The
+// hidden window is a top-level window that any process can find and post
+// to, so a message's lParam is taken as a record only when it is one of
+// these; any other value is never read nor freed. Senders may run on other
+// threads, hence the lock.
+struct PendingRecord {
+    PostedEventRecord record;  // first: the record's address is the allocation's
+    PendingRecord* next;
+};
+PendingRecord* Pending = nullptr;
+OnceWord PendingOnce = ONCE_IDLE;
+OsLock PendingLock;
+
+void PendingLockInit() { OsLockInit(&PendingLock); }
+
+// Unlinks and returns the pending record posted as `lParam`, or null.
+PendingRecord* TakePending(LPARAM lParam) {
+    RunOnce(&PendingOnce, PendingLockInit);
+    OsLockEnter(&PendingLock);
+    PendingRecord** link = &Pending;
+    while (*link && reinterpret_cast<LPARAM>(&(*link)->record) != lParam) link = &(*link)->next;
+    PendingRecord* taken = *link;
+    if (taken) *link = taken->next;
+    OsLockLeave(&PendingLock);
+    return taken;
+}
+
 // Queues every record that arrives, even while events are suppressed: it was
 // sent on purpose by code that holds no window of its own.
 LRESULT CALLBACK PostedEventWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (PostMessageNumber != 0 && message == PostMessageNumber && lParam != 0) {
-        auto* record = reinterpret_cast<PostedEventRecord*>(lParam);
-        EventPost(record->code, record->gadget, record->window, record->type, EVENT_FORCE);
-        OsHeapFree(Process.mainHeap, record);
+        if (PendingRecord* pending = TakePending(lParam)) {
+            const PostedEventRecord& record = pending->record;
+            EventPost(record.code, record.gadget, record.window, record.type, EVENT_FORCE);
+            OsHeapFree(Process.mainHeap, pending);
+        }
     }
     return DefWindowProcW(hwnd, message, wParam, lParam);
 }
@@ -42,6 +71,34 @@ int32_t PostedEventLayerInit() {
 void PostedEventLayerEnd() {
     if (HiddenWindow) DestroyWindow(HiddenWindow);
     HiddenWindow = nullptr;
+    // Messages still in flight went with the window; so do their records.
+    RunOnce(&PendingOnce, PendingLockInit);
+    OsLockEnter(&PendingLock);
+    while (PendingRecord* pending = Pending) {
+        Pending = pending->next;
+        OsHeapFree(Process.mainHeap, pending);
+    }
+    OsLockLeave(&PendingLock);
+}
+
+int32_t PostedEventSend(int32_t code, int32_t gadget, int32_t window, int32_t type) {
+    if (!HiddenWindow) return 0;
+    auto* pending = static_cast<PendingRecord*>(OsHeapAlloc(Process.mainHeap, sizeof(PendingRecord)));
+    if (!pending) return 0;
+    pending->record.code = code;
+    pending->record.flags = EVENT_FORCE;
+    pending->record.gadget = gadget;
+    pending->record.window = window;
+    pending->record.type = type;
+    RunOnce(&PendingOnce, PendingLockInit);
+    OsLockEnter(&PendingLock);
+    pending->next = Pending;
+    Pending = pending;
+    OsLockLeave(&PendingLock);
+    if (PostMessageW(HiddenWindow, PostMessageNumber, 0, reinterpret_cast<LPARAM>(&pending->record))) return 1;
+    // Not posted: nobody will receive it.
+    if (TakePending(reinterpret_cast<LPARAM>(&pending->record))) OsHeapFree(Process.mainHeap, pending);
+    return 0;
 }
 
 HWND PostedEventWindow() { return HiddenWindow; }

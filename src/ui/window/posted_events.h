@@ -9,7 +9,10 @@
 #include <cstdint>
 
 // A record handed to the hidden window; laid out like a queued event, seven
-// 32-bit words. Allocated on the main heap; the receiver frees it.
+// 32-bit words. Allocated on the main heap by PostedEventSend; the receiver
+// frees it. The receiver takes only records that PostedEventSend posted and
+// that have not been received yet: any other message of this number (the
+// hidden window can be reached from every process) is ignored.
 struct PostedEventRecord {
     int32_t next;  // ignored
     int32_t code;
@@ -24,6 +27,11 @@ struct PostedEventRecord {
 // binding map cannot be had (the window parts are not checked).
 int32_t PostedEventLayerInit();
 void PostedEventLayerEnd();
+
+// Hands an event to the GUI thread's queue through the hidden window; it is
+// queued even while events are suppressed. Any thread may call it. Returns 0
+// when memory is exhausted or the message could not be posted.
+int32_t PostedEventSend(int32_t code, int32_t gadget, int32_t window, int32_t type);
 
 HWND PostedEventWindow();
 UINT PostedEventMessage();

@@ -20,6 +20,11 @@
 //   focus            the identifier and class of the control with the focus
 //   state            the port's text and the boxes' check states
 //   press-send [N]   posts N (1) clicks to the Send button at once
+//   resources        the process's GDI and USER object counts
+//                    (GetGuiResources; "unavailable" where the system does
+//                    not tell), its handle count (GetProcessHandleCount),
+//                    the handles it holds counted one by one, and its
+//                    windows, top-level and child
 //
 // Every command first waits up to 20 s for the program's window, the one
 // top-level window of class "WindowClass_0" titled "Shiftlamp", and for its
@@ -274,11 +279,74 @@ int PressSend(const Program& program, int count) {
     return 0;
 }
 
+BOOL CALLBACK CountChild(HWND, LPARAM count) {
+    ++*reinterpret_cast<int*>(count);
+    return TRUE;
+}
+
+struct WindowCount {
+    DWORD processId;
+    int count;
+};
+
+BOOL CALLBACK CountTopLevel(HWND window, LPARAM parameter) {
+    auto* windows = reinterpret_cast<WindowCount*>(parameter);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == windows->processId) {
+        ++windows->count;
+        EnumChildWindows(window, CountChild, reinterpret_cast<LPARAM>(&windows->count));
+    }
+    return TRUE;
+}
+
+int Resources(const Program& program) {
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_DUP_HANDLE, FALSE, program.processId);
+    if (!process) {
+        std::fprintf(stderr, "e2e_probe: cannot open the program's process (%lu)\n", GetLastError());
+        return 1;
+    }
+    const struct {
+        const char* name;
+        DWORD flags;
+    } kinds[] = {{"gdi", GR_GDIOBJECTS}, {"user", GR_USEROBJECTS}};
+    for (const auto& kind : kinds) {
+        SetLastError(0);
+        const DWORD count = GetGuiResources(process, kind.flags);
+        if (count == 0 && GetLastError() != 0)
+            std::printf("%s unavailable\n", kind.name);
+        else
+            std::printf("%s %lu\n", kind.name, count);
+    }
+    DWORD handles = 0;
+    if (GetProcessHandleCount(process, &handles))
+        std::printf("handles %lu\n", handles);
+    else
+        std::printf("handles unavailable\n");
+    // Where the count above is not kept (Wine answers 0), every value a
+    // handle can take is tried: those that can be duplicated are held.
+    int held = 0;
+    for (uintptr_t value = 4; value < 16384; value += 4) {
+        HANDLE copy = nullptr;
+        if (DuplicateHandle(process, reinterpret_cast<HANDLE>(value), GetCurrentProcess(), &copy, 0, FALSE,
+                            DUPLICATE_SAME_ACCESS)) {
+            ++held;
+            CloseHandle(copy);
+        }
+    }
+    std::printf("handles_held %d\n", held);
+    WindowCount windows{program.processId, 0};
+    EnumWindows(CountTopLevel, reinterpret_cast<LPARAM>(&windows));
+    std::printf("windows %d\n", windows.count);
+    CloseHandle(process);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: e2e_probe layout|list|box [MS]|nobox [MS]|focus|state|press-send [N]\n");
+        std::fprintf(stderr, "usage: e2e_probe layout|list|box [MS]|nobox [MS]|focus|state|press-send [N]|resources\n");
         return 2;
     }
     // Lines end in "\n" alone: the shell reads them.
@@ -295,6 +363,7 @@ int main(int argc, char** argv) {
     else if (command == "focus") status = Focus(program);
     else if (command == "state") status = State(program);
     else if (command == "press-send") status = PressSend(program, argument > 0 ? static_cast<int>(argument) : 1);
+    else if (command == "resources") status = Resources(program);
     else std::fprintf(stderr, "e2e_probe: unknown command %s\n", command.c_str());
     std::fflush(stdout);
     return status;

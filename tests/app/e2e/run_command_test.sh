@@ -7,9 +7,16 @@
 #     real clicks reach its outputs, and the lamp row printed by the run
 #     shows them; Alt+F4 ends the program, the run ends with status 0, and
 #     the viewer and the board's pseudo-terminals are gone with it;
-#   - COM1=/dev/null maps COM1 to a device that is no serial port: no board
-#     then, so Send reports that COM1 cannot be opened; the box is closed
-#     with a click on OK and the program with Alt+F4.
+#   - a second run on the same prefix while the first one runs is refused
+#     with a message and status 75, and the first one goes on;
+#   - com1=/dev/null (lower case is accepted) maps COM1 to a device that is
+#     no serial port: no board then, so Send reports that COM1 cannot be
+#     opened; the box is closed with a click on OK and the program with
+#     Alt+F4;
+#   - before that, what run.sh refuses at once, starting nothing: --help
+#     (status 0), an unknown option, devices that are missing, no character
+#     device or (run as nobody) not the user's to open, no usable display,
+#     and a prefix that another run holds; each with its message.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 run_sh=$1 prefix=$2 wine_run=$3 probe=$4 dir=$5
@@ -45,7 +52,8 @@ lamps_show() {
 start_run() {
   local name=$1
   shift
-  export E2E_WORK=$dir/$name SHIFTLAMP_BOARD_TRACE=$dir/$name/run/board.trace
+  # A folder name with a space: every path must reach Wine and the board whole.
+  export E2E_WORK="$dir/$name files" SHIFTLAMP_BOARD_TRACE="$dir/$name files/run/board.trace"
   mkdir -p "$E2E_WORK"
   SHIFTLAMP_RUN_BUILD=0 SHIFTLAMP_RUN_PREFIX=$prefix SHIFTLAMP_RUN_DIR=$E2E_WORK/run \
     "$run_sh" "$@" >"$dir/$name.out" 2>&1 &
@@ -79,6 +87,57 @@ end_run() {
   fi
 }
 
+echo "== what run.sh refuses before it starts"
+as=()
+# refused STATUS TEXT ARGS...: run.sh ends at once with STATUS, says TEXT
+# and makes no prefix.
+refused() {
+  local want=$1 text=$2 status=0
+  shift 2
+  SHIFTLAMP_RUN_BUILD=0 SHIFTLAMP_RUN_PREFIX=$dir/refused/prefix SHIFTLAMP_RUN_DIR=$dir/refused/run \
+    timeout 20 "${as[@]}" "$run_sh" "$@" >"$dir/refused.out" 2>&1 || status=$?
+  if [ "$status" != "$want" ] || ! grep -qF -- "$text" "$dir/refused.out"; then
+    e2e_fail "run.sh $*: status $status (not $want), said: $(cat "$dir/refused.out")"
+  fi
+  [ ! -e "$dir/refused/prefix" ] || e2e_fail "run.sh $*: made a prefix"
+}
+mkdir -p "$dir/refused"
+refused 0 "run.sh [--board COMn | --no-board]" --help
+refused 64 "unknown option '--bogus'" --bogus
+refused 64 "--board takes COM1 to COM10, got 'COM11'" --board COM11
+refused 69 "COM2=$dir/none: no such device" COM2=$dir/none
+refused 69 "COM2=$dir: not a serial device" COM2=$dir
+DISPLAY='' refused 69 "no X display: DISPLAY is not set" --no-board
+DISPLAY=:7777 refused 69 "cannot open the X display ':7777'" --no-board
+# A lock held by a live run.
+sleep 60 &
+holder=$!
+mkdir -p "$dir/refused/prefix.lock"
+echo "$holder" >"$dir/refused/prefix.lock/pid"
+refused 75 "another run (process $holder," --no-board
+grep -qF SHIFTLAMP_RUN_PREFIX "$dir/refused.out" || e2e_fail "the refusal does not say how to use another prefix"
+kill "$holder"
+rm -rf "$dir/refused/prefix.lock"
+# A device the user may not open (it is /dev/null's, but only for its group).
+if [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null && mknod "$dir/tty" c 1 3 2>/dev/null; then
+  chgrp dialout "$dir/tty" && chmod 660 "$dir/tty"
+  chmod 777 "$dir/refused"
+  as=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
+  refused 77 "permission denied: $dir/tty belongs to group dialout; add yourself with: sudo usermod -aG dialout \$USER, then log in again" COM1=$dir/tty
+  as=()
+else
+  e2e_note "not root: the permission check is not tried"
+fi
+
+# The mapping's registry text (wine stubbed): a device path holding a quote
+# and a backslash is stored as it is.
+mkdir -p "$dir/stub"
+printf '#!/bin/bash\n[ "$1" = regedit ] && cat "$3" >>"$STUB_REG"\nexit 0\n' >"$dir/stub/wine"
+printf '#!/bin/bash\nexit 0\n' >"$dir/stub/wineserver"
+chmod +x "$dir/stub/wine" "$dir/stub/wineserver"
+STUB_REG=$dir/stub/reg PATH=$dir/stub:$PATH "$(dirname "$run_sh")/wine-prefix.sh" "$dir/stub/prefix" map COM1 '/dev/a "b\c'
+grep -qxF '"COM1"="/dev/a \"b\\c"' "$dir/stub/reg" || e2e_fail "wine-prefix.sh wrote $(grep COM1 "$dir/stub/reg")"
+
 echo "== the board on COM1"
 if start_run board; then
   # Not a terminal: each drawing of the board follows the last, and the
@@ -87,12 +146,20 @@ if start_run board; then
   lamps_show "● ○ ○ ○ ○ ○ ○ ●   outputs=0x81"
   e2e_send 3c
   lamps_show "○ ○ ● ● ● ● ○ ○   outputs=0x3c"
+  # A second run on the same prefix and files is refused; the first goes on.
+  status=0
+  SHIFTLAMP_RUN_BUILD=0 SHIFTLAMP_RUN_PREFIX=$prefix SHIFTLAMP_RUN_DIR=$E2E_WORK/run timeout 20 "$run_sh" \
+    >"$dir/second.out" 2>&1 || status=$?
+  [ "$status" = 75 ] && grep -qF "another run (process" "$dir/second.out" ||
+    e2e_fail "a second run ended with $status: $(cat "$dir/second.out")"
+  e2e_send 5a
+  lamps_show "○ ● ○ ● ● ○ ● ○   outputs=0x5a"
   end_run board
   grep -q $'\e' "$dir/board.out" && e2e_fail "terminal codes in output that is no terminal"
 fi
 
 echo "== COM1 mapped to a device"
-if start_run mapped COM1=/dev/null; then
+if start_run mapped com1=/dev/null; then
   e2e_click send
   if e2e_probe box 5000; then
     [ "$(e2e_answer text)" = "Не удалось открыть порт COM1" ] || e2e_fail "box text '$(e2e_answer text)'"

@@ -178,6 +178,31 @@ TEST_F(EventQueueTest, DroppingAWindowsBindingsLeavesTheOthers) {
     EXPECT_EQ(calls[2], 1);
 }
 
+TEST_F(EventQueueTest, ACallbackThatClosesItsWindowEndsThatWindowsBindingsSafely) {
+    static int calls[3];
+    calls[0] = calls[1] = calls[2] = 0;
+    long blocks = HeapBlocks();
+    // The first callback closes window 0 while the run stands on its list:
+    // the second binding of the list and the whole list of the next key are
+    // dropped before they are reached; a callback of another window runs on.
+    ASSERT_TRUE(EventBindingAdd(EVENT_GADGET, 0, 1, 0, [] {
+        ++calls[0];
+        EventPost(EVENT_TIMER, 0, 0, 0);  // a nested run on the way
+        EventBindingsDropWindow(0);
+    }));
+    ASSERT_TRUE(EventBindingAdd(EVENT_GADGET, 0, 1, 0, [] { ++calls[1]; }));
+    ASSERT_TRUE(EventBindingAdd(EVENT_GADGET, 0, 1, -1, [] { ++calls[1]; }));
+    ASSERT_TRUE(EventBindingAdd(EVENT_GADGET, -1, -1, -1, [] { ++calls[2]; }));
+    EventPost(EVENT_GADGET, 1, 0, 0);
+    EXPECT_EQ(calls[0], 1);
+    EXPECT_EQ(calls[1], 0);
+    EXPECT_EQ(calls[2], 1);
+    EXPECT_EQ(EventBindingMap->count, 1);
+    Drain();
+    EventBindingsDropWindow(-1);
+    EXPECT_EQ(HeapBlocks(), blocks) << "dropped bindings were kept";
+}
+
 TEST_F(EventQueueTest, NodesGoBackToThePool) {
     for (int round = 0; round < 3; ++round) {
         for (int i = 0; i < 1000; ++i) EventPost(EVENT_GADGET, i, 0, 0);

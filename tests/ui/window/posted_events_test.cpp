@@ -52,14 +52,41 @@ TEST_F(PostedEventsTest, StartUpMakesAHiddenWindowTheMessageAndAnEmptyBindingMap
 TEST_F(PostedEventsTest, ARecordIsQueuedEvenWhileEventsAreSuppressedAndThenFreed) {
     long blocks = HeapBlocks();
     EventSuppressBegin();
-    PostMessageW(PostedEventWindow(), PostedEventMessage(), 0,
-                 reinterpret_cast<LPARAM>(NewRecord(EVENT_GADGET, 12, 0, 0)));
+    ASSERT_TRUE(PostedEventSend(EVENT_GADGET, 12, 0, 0));
     Pump();
     EventSuppressEnd();
     EXPECT_EQ(EventNext(), EVENT_GADGET);
     EXPECT_EQ(EventGadgetId(), 12);
     EXPECT_EQ(EventStateGet()->currentWindow, 0);
     EXPECT_EQ(HeapBlocks(), blocks);
+}
+
+TEST_F(PostedEventsTest, OnlyRecordsPostedHereAndNotYetReceivedAreTaken) {
+    HWND hidden = PostedEventWindow();
+    UINT number = PostedEventMessage();
+    // Records this layer did not post, as any process could send them.
+    PostedEventRecord* foreign = NewRecord(EVENT_GADGET, 5, 0, 0);
+    PostedEventRecord onStack{0, EVENT_GADGET, 0, 6, 0, 0, 0};
+    long blocks = HeapBlocks();
+    PostMessageW(hidden, number, 0, reinterpret_cast<LPARAM>(foreign));
+    PostMessageW(hidden, number, 0, reinterpret_cast<LPARAM>(&onStack));
+    // A record of ours, posted again once received.
+    ASSERT_TRUE(PostedEventSend(EVENT_GADGET, 12, 0, 0));
+    MSG message;
+    LPARAM ours = 0;
+    while (PeekMessageW(&message, hidden, number, number, PM_REMOVE)) {
+        if (message.lParam != reinterpret_cast<LPARAM>(foreign) && message.lParam != reinterpret_cast<LPARAM>(&onStack))
+            ours = message.lParam;
+        DispatchMessageW(&message);
+    }
+    ASSERT_NE(ours, 0);
+    PostMessageW(hidden, number, 0, ours);
+    Pump();
+    EXPECT_EQ(EventNext(), EVENT_GADGET);
+    EXPECT_EQ(EventGadgetId(), 12);
+    EXPECT_EQ(EventNext(), 0);
+    EXPECT_EQ(HeapBlocks(), blocks);  // the foreign record is still the sender's
+    EXPECT_EQ(foreign->gadget, 5);
 }
 
 TEST_F(PostedEventsTest, OtherMessagesQueueNothing) {
