@@ -152,6 +152,18 @@ take_lock "$run_dir" "the run directory"
 if [ "${SHIFTLAMP_RUN_BUILD:-1}" != 0 ]; then
   scripts/install-deps.sh --run
   cmake --preset windows >/dev/null
+fi
+
+# Wine runs the 32-bit program as a 32-bit Linux process; some kernels
+# cannot start one at all, and Wine would fail with a puzzling message.
+if [ -e build/windows/CMakeFiles/host32_probe ] && ! build/windows/CMakeFiles/host32_probe 2>/dev/null; then
+  echo "run.sh: this machine's kernel cannot run 32-bit programs, which Wine needs for the 32-bit" \
+    "shiftlamp.exe; the command line runs natively instead: cmake --workflow --preset cli, then" \
+    "build/cli/src/cli/shiftlamp-send --help" >&2
+  exit 69
+fi
+
+if [ "${SHIFTLAMP_RUN_BUILD:-1}" != 0 ]; then
   cmake --build --preset windows --target shiftlamp shiftlamp_board_preload -j2
 fi
 
