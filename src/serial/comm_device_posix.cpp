@@ -383,7 +383,8 @@ private:
             case EACCES:
             case EPERM:
             case EROFS: Failed(COMM_ERROR_ACCESS); break;
-            case ENOTTY: Failed(COMM_ERROR_NOT_SERIAL); break;
+            case ENOTTY:
+            case EISDIR: Failed(COMM_ERROR_NOT_SERIAL); break;
             default: Failed(COMM_ERROR_OTHER); break;
         }
         return COMM_INVALID_HANDLE;
