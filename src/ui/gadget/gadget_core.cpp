@@ -5,7 +5,7 @@
 
 #include <commctrl.h>
 
-#include "platform/os.h"
+#include "os/os.h"
 #include "platform/text_scratch.h"
 #include "runtime/object_table.h"
 #include "runtime/process_values.h"

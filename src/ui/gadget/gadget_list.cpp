@@ -4,7 +4,7 @@
 // they were.
 #include <cwchar>
 
-#include "platform/os.h"
+#include "os/os.h"
 #include "runtime/process_values.h"
 #include "ui/gadget/gadget_core.h"
 #include "ui/window/window.h"

@@ -3,7 +3,7 @@
 // centring, and an accelerator table for Tab navigation.
 #include <cwchar>
 
-#include "platform/os.h"
+#include "os/os.h"
 #include "runtime/object_table.h"
 #include "runtime/process_values.h"
 #include "ui/gadget/gadget.h"

@@ -1,7 +1,7 @@
 // Shared by the two implementations of os.h: the allocation-failure switch.
 #pragma once
 
-#include "platform/os.h"
+#include "os/os.h"
 
 // Counts one allocation; true when the test switch says this one must fail.
 bool OsAllocShouldFail();
