@@ -113,9 +113,10 @@ public:
     int32_t Close(intptr_t handle) override { return CloseHandle(AsHandle(handle)); }
 };
 
+// At namespace scope: it has no state, and a function-local instance would
+// need a thread-safe initialisation guard.
+Win32CommDevice g_device;
+
 }  // namespace
 
-CommDevice* CommDevicePlatform() {
-    static Win32CommDevice device;
-    return &device;
-}
+CommDevice* CommDevicePlatform() { return &g_device; }

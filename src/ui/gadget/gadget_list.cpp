@@ -2,8 +2,6 @@
 // open around it, and one saved context per top-level window, so that
 // switching windows and back finds the first window's open containers as
 // they were.
-#include <cwchar>
-
 #include "os/os.h"
 #include "runtime/process_values.h"
 #include "ui/gadget/gadget_core.h"
@@ -13,12 +11,12 @@ namespace {
 
 constexpr int32_t kStackStep = 10;
 
-// "ZK_GadgetStack_" and the module's instance handle as a signed decimal.
+// "ZK_GadgetStack_" and the module's instance handle as a signed decimal
+// (user32's formatting, as for the window class names).
 struct PropertyName {
     wchar_t text[40];
     PropertyName() {
-        std::swprintf(text, sizeof text / sizeof text[0], L"ZK_GadgetStack_%d",
-                      static_cast<int>(reinterpret_cast<intptr_t>(WindowModule())));
+        wsprintfW(text, L"ZK_GadgetStack_%d", static_cast<int>(reinterpret_cast<intptr_t>(WindowModule())));
     }
 };
 

@@ -1,8 +1,6 @@
 // Top-level windows: one class per window named after its number, the
 // window flags decoded into styles, the inner size turned into an outer one,
 // centring, and an accelerator table for Tab navigation.
-#include <cwchar>
-
 #include "os/os.h"
 #include "runtime/object_table.h"
 #include "runtime/process_values.h"
@@ -27,11 +25,13 @@ HCURSOR ClassCursor = nullptr;
 
 void WindowFreeCallback(intptr_t number) { WindowClose(number); }
 
-// "WindowClass_" and the window number (or handle) as a signed decimal.
+// "WindowClass_" and the window number (or handle) as a signed decimal,
+// formatted by user32: the C library's printf would bring its whole
+// formatting engine into the program for one number.
 struct ClassName {
     wchar_t text[32];
     explicit ClassName(intptr_t number) {
-        std::swprintf(text, sizeof text / sizeof text[0], L"WindowClass_%d", static_cast<int>(number));
+        wsprintfW(text, L"WindowClass_%d", static_cast<int>(number));
     }
 };
 
