@@ -7,6 +7,7 @@
 #include "ui/gadget/gadget.h"
 #include "ui/window/event_queue.h"
 #include "ui/window/window.h"
+#include "ui/window/window_property.h"
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 texts pass to the platform as they are");
 
@@ -141,7 +142,7 @@ intptr_t WindowOpen(intptr_t number, int32_t x, int32_t y, int32_t width, int32_
 
     if (!decoded.noGadgetList) GadgetListUse(reinterpret_cast<intptr_t>(handle));
     // Only now: messages of the first showing find no owning window.
-    SetPropW(handle, kWindowIdProperty, reinterpret_cast<HANDLE>(id + 1));
+    WindowPropertySet(handle, PROPERTY_WINDOW_ID, kWindowIdProperty, reinterpret_cast<HANDLE>(id + 1));
     return number == AnyNumber ? id : reinterpret_cast<intptr_t>(handle);
 }
 
@@ -185,10 +186,10 @@ int32_t WindowClose(intptr_t number) {
     // An owned window goes with its owner without asking us, and its handle
     // may since name another window: only a window that still carries this
     // number is ours to destroy. The record and the class go either way.
-    if (GetPropW(handle, kWindowIdProperty) == reinterpret_cast<HANDLE>(number + 1)) {
+    if (WindowPropertyGet(handle, PROPERTY_WINDOW_ID, kWindowIdProperty) == reinterpret_cast<HANDLE>(number + 1)) {
         if (HWND owner = GetWindow(handle, GW_OWNER)) SetActiveWindow(owner);
         // Gone before destruction: its messages no longer find the number.
-        RemovePropW(handle, kWindowIdProperty);
+        WindowPropertyRemove(handle, PROPERTY_WINDOW_ID, kWindowIdProperty);
         DestroyWindow(handle);
     }
     UnregisterClassW(ClassName(number).text, WindowModule());

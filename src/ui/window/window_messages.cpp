@@ -6,6 +6,7 @@
 #include "ui/gadget/gadget_core.h"
 #include "ui/window/event_queue.h"
 #include "ui/window/window.h"
+#include "ui/window/window_property.h"
 
 namespace {
 
@@ -27,7 +28,7 @@ struct Owner {
 
 Owner FindOwner(HWND hwnd) {
     for (HWND window = hwnd; window; window = GetParent(window)) {
-        if (auto value = reinterpret_cast<intptr_t>(GetPropW(window, kWindowIdProperty)))
+        if (auto value = reinterpret_cast<intptr_t>(WindowPropertyGet(window, PROPERTY_WINDOW_ID, kWindowIdProperty)))
             return Owner{window, value - 1, WindowLookup(value - 1)};
     }
     return Owner{nullptr, -1, nullptr};
@@ -125,9 +126,11 @@ LRESULT OnNotify(HWND hwnd, WPARAM wParam, LPARAM lParam) {
     return GadgetParentMessage(header ? header->hwndFrom : nullptr, hwnd, WM_NOTIFY, wParam, lParam);
 }
 
-// WM_NCDESTROY: the remembered focus goes with the window.
+// WM_NCDESTROY: the remembered focus and the noted properties go with the
+// window.
 LRESULT OnNcDestroy(HWND hwnd) {
     RemovePropW(hwnd, kFocusProperty);
+    WindowPropertiesForget(hwnd);
     return 1;
 }
 
@@ -225,7 +228,7 @@ int32_t EventWait() {
 HACCEL ActiveAcceleratorTable(HWND window) {
     if (window && ((GetKeyState(VK_CONTROL) | GetKeyState(VK_SHIFT) | GetKeyState(VK_MENU)) & 0x8000))
         KeyboardCuesUpdate(window, 1);
-    auto value = reinterpret_cast<intptr_t>(GetPropW(window, kWindowIdProperty));
+    auto value = reinterpret_cast<intptr_t>(WindowPropertyGet(window, PROPERTY_WINDOW_ID, kWindowIdProperty));
     if (!value) return nullptr;
     DWORD processId = 0;
     if (!GetWindowThreadProcessId(window, &processId) || processId != GetCurrentProcessId()) return nullptr;
