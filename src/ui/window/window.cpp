@@ -68,6 +68,24 @@ int ShowCommand(const DecodedFlags& decoded) {
     return decoded.noActivate ? SW_SHOWNOACTIVATE : SW_SHOWNORMAL;
 }
 
+// Windows opened between WindowBuildBegin and WindowBuildEnd, waiting to be
+// shown; past the last slot a window is shown at once.
+struct PendingShow {
+    HWND handle;
+    int command;
+};
+constexpr int32_t kPendingShows = 4;
+PendingShow PendingShows[kPendingShows];
+int32_t PendingShowCount = 0;
+bool Building = false;
+
+void ShowOrDefer(HWND handle, int command) {
+    if (Building && PendingShowCount < kPendingShows)
+        PendingShows[PendingShowCount++] = PendingShow{handle, command};
+    else
+        ShowWindow(handle, command);
+}
+
 }  // namespace
 
 HINSTANCE WindowModule() {
@@ -131,7 +149,7 @@ intptr_t WindowOpen(intptr_t number, int32_t x, int32_t y, int32_t width, int32_
     window->handle = handle;
 
     if (flags & (WINDOW_CENTER_SCREEN | WINDOW_CENTER_PARENT)) WindowCenter(handle, flags, parent);
-    if (!decoded.invisible) ShowWindow(handle, ShowCommand(decoded));
+    if (!decoded.invisible) ShowOrDefer(handle, ShowCommand(decoded));
     window->minOrMax = (decoded.style & (WS_MAXIMIZE | WS_MINIMIZE)) != 0;
 
     entries[0] = ACCEL{FVIRTKEY | FNOINVERT, VK_TAB, CMD_FOCUS_NEXT};
@@ -144,6 +162,24 @@ intptr_t WindowOpen(intptr_t number, int32_t x, int32_t y, int32_t width, int32_
     // Only now: messages of the first showing find no owning window.
     WindowPropertySet(handle, PROPERTY_WINDOW_ID, kWindowIdProperty, reinterpret_cast<HANDLE>(id + 1));
     return number == AnyNumber ? id : reinterpret_cast<intptr_t>(handle);
+}
+
+void WindowBuildBegin() { Building = true; }
+
+void WindowBuildEnd() {
+    Building = false;
+    for (int32_t i = 0; i < PendingShowCount; ++i) {
+        const PendingShow pending = PendingShows[i];
+        // A window closed meanwhile has nothing left to show.
+        const HANDLE id = WindowPropertyGet(pending.handle, PROPERTY_WINDOW_ID, kWindowIdProperty);
+        if (!id) continue;
+        // As in WindowOpen, the first showing's messages find no owning
+        // window and raise no events.
+        WindowPropertyRemove(pending.handle, PROPERTY_WINDOW_ID, kWindowIdProperty);
+        ShowWindow(pending.handle, pending.command);
+        WindowPropertySet(pending.handle, PROPERTY_WINDOW_ID, kWindowIdProperty, id);
+    }
+    PendingShowCount = 0;
 }
 
 void WindowCenter(HWND window, uint32_t flags, HWND parent) {

@@ -45,6 +45,13 @@ intptr_t WindowOpen(intptr_t number, int32_t x, int32_t y, int32_t width, int32_
 // Destroys one window (AnyNumber: all); 0 when no such window is open.
 int32_t WindowClose(intptr_t number);
 void WindowFreeAll();
+// Building out of sight: a window that WindowOpen opens between these two
+// calls is shown only by WindowBuildEnd, with the show command its flags
+// give, so that the gadgets built in between are drawn once, together, and
+// not each into a window already on the screen. Nothing else differs: the
+// first showing's messages raise no events either way. Not nested.
+void WindowBuildBegin();
+void WindowBuildEnd();
 void WindowCenter(HWND window, uint32_t flags, HWND parent);
 // The open window of a number or handle, or null.
 Window* WindowLookup(intptr_t number);

@@ -230,6 +230,32 @@ TEST_F(WindowTest, AFailedOpeningLeavesNothingBehind) {
     }
 }
 
+// Built out of sight: shown only at the end, then as WindowOpen would have
+// shown it at once (active, its number set, the same events from its first
+// showing); a window closed meanwhile stays closed.
+TEST_F(WindowTest, AWindowBuiltOutOfSightShowsAtTheEndAsAtOnce) {
+    Queued();
+    Open(1);
+    const std::vector<SeenEvent> atOnce = Queued();
+    WindowClose(1);
+    Queued();
+
+    WindowBuildBegin();
+    HWND window = Open(1);
+    HWND gone = Open(2);
+    EXPECT_FALSE(IsWindowVisible(window));
+    EXPECT_EQ(WindowClose(2), 1);
+    Queued();
+    WindowBuildEnd();
+    EXPECT_TRUE(IsWindowVisible(window));
+    EXPECT_FALSE(IsWindow(gone));
+    EXPECT_EQ(GetActiveWindow(), window);
+    EXPECT_EQ(GetPropW(window, L"ZK_WindowID"), reinterpret_cast<HANDLE>(2));
+    EXPECT_EQ(Queued(), atOnce);
+    // Afterwards windows show at once again.
+    EXPECT_TRUE(IsWindowVisible(Open(3)));
+}
+
 // The layers read these properties from their own table: it must answer as
 // the window system does through any order of settings and removals, below
 // its size (where removals move entries) and past it (where reads of
