@@ -68,6 +68,8 @@ int32_t GadgetInit() {
 
     INITCOMMONCONTROLSEX classes{sizeof(INITCOMMONCONTROLSEX), 0xB48};
     InitCommonControlsEx(&classes);
+    // The window layer reaches the gadgets only through these.
+    WindowGadgetHooksSet(WindowGadgetHooks{GadgetListUse, GadgetParentMessage});
     return Table && State;
 }
 

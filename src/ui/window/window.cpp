@@ -4,7 +4,6 @@
 #include "os/os.h"
 #include "runtime/object_table.h"
 #include "runtime/process_values.h"
-#include "ui/gadget/gadget.h"
 #include "ui/window/event_queue.h"
 #include "ui/window/window.h"
 #include "ui/window/window_property.h"
@@ -78,6 +77,8 @@ constexpr int32_t kPendingShows = 4;
 PendingShow PendingShows[kPendingShows];
 int32_t PendingShowCount = 0;
 bool Building = false;
+
+WindowGadgetHooks GadgetHooks{};
 
 void ShowOrDefer(HWND handle, int command) {
     if (Building && PendingShowCount < kPendingShows)
@@ -158,11 +159,14 @@ intptr_t WindowOpen(intptr_t number, int32_t x, int32_t y, int32_t width, int32_
     window->accelCount = 2;
     window->accelTable = CreateAcceleratorTableW(entries, 2);
 
-    if (!decoded.noGadgetList) GadgetListUse(reinterpret_cast<intptr_t>(handle));
+    if (!decoded.noGadgetList && GadgetHooks.listUse) GadgetHooks.listUse(reinterpret_cast<intptr_t>(handle));
     // Only now: messages of the first showing find no owning window.
     WindowPropertySet(handle, PROPERTY_WINDOW_ID, kWindowIdProperty, reinterpret_cast<HANDLE>(id + 1));
     return number == AnyNumber ? id : reinterpret_cast<intptr_t>(handle);
 }
+
+void WindowGadgetHooksSet(const WindowGadgetHooks& hooks) { GadgetHooks = hooks; }
+const WindowGadgetHooks& WindowGadgetHooksGet() { return GadgetHooks; }
 
 void WindowBuildBegin() { Building = true; }
 

@@ -3,7 +3,6 @@
 // out one at a time; Tab and Shift+Tab move the focus; focus rectangles and
 // accelerator underlines follow the keyboard.
 #include "runtime/object_table.h"
-#include "ui/gadget/gadget_core.h"
 #include "ui/window/event_queue.h"
 #include "ui/window/window.h"
 #include "ui/window/window_property.h"
@@ -32,6 +31,12 @@ Owner FindOwner(HWND hwnd) {
             return Owner{window, value - 1, WindowLookup(value - 1)};
     }
     return Owner{nullptr, -1, nullptr};
+}
+
+// A child control's notification, offered to its gadget kind first.
+LRESULT ParentMessage(HWND child, HWND parent, UINT message, WPARAM wParam, LPARAM lParam) {
+    const WindowGadgetHooks& hooks = WindowGadgetHooksGet();
+    return hooks.parentMessage ? hooks.parentMessage(child, parent, message, wParam, lParam) : NOT_HANDLED;
 }
 
 void Post(int32_t code, intptr_t gadget, const Owner& owner, int32_t type = 0) {
@@ -123,7 +128,7 @@ LRESULT OnGetMinMaxInfo(HWND hwnd, const Owner& owner, LPARAM info) {
 // WM_NOTIFY: for the gadget that sent it.
 LRESULT OnNotify(HWND hwnd, WPARAM wParam, LPARAM lParam) {
     const auto* header = reinterpret_cast<const NMHDR*>(lParam);
-    return GadgetParentMessage(header ? header->hwndFrom : nullptr, hwnd, WM_NOTIFY, wParam, lParam);
+    return ParentMessage(header ? header->hwndFrom : nullptr, hwnd, WM_NOTIFY, wParam, lParam);
 }
 
 // WM_NCDESTROY: the remembered focus and the noted properties go with the
@@ -139,7 +144,7 @@ LRESULT OnNcDestroy(HWND hwnd) {
 // move the focus.
 LRESULT OnCommand(HWND hwnd, const Owner& owner, WPARAM wParam, LPARAM lParam) {
     auto control = reinterpret_cast<HWND>(lParam);
-    if (GadgetParentMessage(control, hwnd, WM_COMMAND, wParam, lParam) != NOT_HANDLED) return 0;
+    if (ParentMessage(control, hwnd, WM_COMMAND, wParam, lParam) != NOT_HANDLED) return 0;
     if (control) {
         Post(EVENT_GADGET, GetWindowLongPtrW(control, GWLP_ID), owner, HIWORD(wParam));
     } else if (HIWORD(wParam) == 0) {
@@ -163,7 +168,7 @@ LRESULT OnTimer(const Owner& owner, WPARAM timer) {
 
 // WM_HSCROLL, WM_VSCROLL and the control colours: for the gadget concerned.
 LRESULT OnControlMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    return GadgetParentMessage(reinterpret_cast<HWND>(lParam), hwnd, message, wParam, lParam);
+    return ParentMessage(reinterpret_cast<HWND>(lParam), hwnd, message, wParam, lParam);
 }
 
 // WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_RBUTTONUP on the window's own area.
