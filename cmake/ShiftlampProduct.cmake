@@ -18,10 +18,11 @@ function(shiftlamp_product_library target)
   target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${SHIFTLAMP_PRODUCT_FLAGS}>)
 endfunction()
 
-# A product executable: the product's flags, unused sections dropped,
-# symbols stripped, and the OS seam without allocation-failure injection.
+# A product executable: unused sections dropped, symbols stripped, and the OS
+# seam without allocation-failure injection. Its own sources keep their
+# flags: call shiftlamp_product_library on it as well when they are product
+# code (not for a program whose own code uses exceptions).
 function(shiftlamp_product_executable target)
-  shiftlamp_product_library(${target})
   set_target_properties(${target} PROPERTIES SHIFTLAMP_PRODUCT ON)
   if(WIN32)
     target_link_options(${target} PRIVATE -Wl,--gc-sections -s)
