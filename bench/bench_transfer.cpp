@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "app/transfer.h"
-#include "platform/os.h"
+#include "os/os.h"
 #include "runtime/process_values.h"
 #include "serial/comm_device_fake.h"
 #include "serial/serial_port.h"

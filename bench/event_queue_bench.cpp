@@ -4,7 +4,7 @@
 // queue's length.
 #include <benchmark/benchmark.h>
 
-#include "platform/os.h"
+#include "os/os.h"
 #include "runtime/keyed_map.h"
 #include "runtime/process_values.h"
 #include "ui/window/event_queue.h"

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/os.h"
+#include "os/os.h"
 #include "runtime/element_pool.h"
 #include "runtime/keyed_map.h"
 #include "runtime/process_values.h"

@@ -4,7 +4,7 @@
 
 #include "app/main_window.h"
 #include "app/send_handler.h"
-#include "platform/os.h"
+#include "os/os.h"
 #include "platform/startup_win32.h"
 #include "platform/text_scratch.h"
 #include "runtime/keyed_map.h"

@@ -26,9 +26,7 @@ void WithNumberedText(const char16_t* prefix, int32_t number, Use use) {
     TextScratchSetPosition(mark);
 }
 
-}  // namespace
-
-int32_t BuildMainWindow(int32_t x, int32_t y, int32_t width, int32_t height) {
+int32_t BuildMainWindowContents(int32_t x, int32_t y, int32_t width, int32_t height) {
     // Without the window the gadgets would have no parent: build none.
     if (!WindowOpen(MAIN_WINDOW, x, y, width, height, u"Shiftlamp", MAIN_WINDOW_FLAGS)) return 0;
 
@@ -55,4 +53,14 @@ int32_t BuildMainWindow(int32_t x, int32_t y, int32_t width, int32_t height) {
     GadgetSetToolTip(GADGET_SEND, u"Отправить данные в COM порт");
     GadgetListClose();
     return 1;
+}
+
+}  // namespace
+
+int32_t BuildMainWindow(int32_t x, int32_t y, int32_t width, int32_t height) {
+    // Shown once every gadget is in it.
+    WindowBuildBegin();
+    const int32_t built = BuildMainWindowContents(x, y, width, height);
+    WindowBuildEnd();
+    return built;
 }

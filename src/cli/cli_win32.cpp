@@ -8,7 +8,7 @@
 
 #include "cli/cli_platform.h"
 #include "cli/text_utf.h"
-#include "platform/os.h"
+#include "os/os.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "cli/cli_platform.h"
 #include "cli/send_input.h"
 #include "cli/send_run.h"
-#include "platform/os.h"
+#include "os/os.h"
 #include "runtime/process_values.h"
 #include "serial/serial_port.h"
 

@@ -8,7 +8,7 @@
 #include "cli/cli_platform.h"
 #include "cli/frame_plan.h"
 #include "cli/vcd_writer.h"
-#include "platform/os.h"
+#include "os/os.h"
 #include "serial/serial_port.h"
 
 namespace {

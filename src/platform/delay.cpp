@@ -1,6 +1,6 @@
 #include "platform/delay.h"
 
-#include "platform/os.h"
+#include "os/os.h"
 
 namespace {
 // Tested and set without a lock: delays are taken on the GUI thread only.

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "platform/os.h"
+#include "os/os.h"
 
 OsHeap* StringHeap = nullptr;
 

@@ -24,7 +24,7 @@
 
 #include <cstdint>
 
-#include "platform/os.h"
+#include "os/os.h"
 
 // Mode bits of ElementPoolCreate. The low two bits equal to POOL_LOCKED give
 // the pool a lock of its own (any other value there leaves it unguarded);

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstring>
 
-#include "platform/os.h"
+#include "os/os.h"
 #include "runtime/element_pool.h"
 #include "runtime/process_values.h"
 

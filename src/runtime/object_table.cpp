@@ -3,7 +3,7 @@
 #include <climits>
 #include <cstring>
 
-#include "platform/os.h"
+#include "os/os.h"
 #include "runtime/process_values.h"
 
 ProcessValues Process;

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/os.h"
+#include "os/os.h"
 
 FakeCommDevice::FakeCommDevice() {
     // What a typical driver reports for a freshly opened port.

@@ -168,9 +168,10 @@ private:
     DWORD errorCode_ = 0;
 };
 
+// At namespace scope: it has no state, and a function-local instance would
+// need a thread-safe initialisation guard.
+Win32CommDevice g_device;
+
 }  // namespace
 
-CommDevice* CommDevicePlatform() {
-    static Win32CommDevice device;
-    return &device;
-}
+CommDevice* CommDevicePlatform() { return &g_device; }

@@ -91,10 +91,12 @@ void ApplyHandshake(CommState* state, int32_t handshake, int32_t inQueueSize) {
 
 // Records why the device refused, before anything else can overwrite it.
 // The device's reasons are numbered as the layer's.
-static_assert(SERIAL_ERROR_NOT_FOUND == COMM_ERROR_NOT_FOUND && SERIAL_ERROR_BUSY == COMM_ERROR_BUSY &&
-                  SERIAL_ERROR_ACCESS == COMM_ERROR_ACCESS && SERIAL_ERROR_NOT_SERIAL == COMM_ERROR_NOT_SERIAL &&
-                  SERIAL_ERROR_NO_MODEM_LINES == COMM_ERROR_NO_MODEM_LINES && SERIAL_ERROR_GONE == COMM_ERROR_GONE &&
-                  SERIAL_ERROR_OTHER == COMM_ERROR_OTHER,
+constexpr bool SameNumber(int32_t layer, int32_t device) { return layer == device; }
+static_assert(SameNumber(SERIAL_ERROR_NOT_FOUND, COMM_ERROR_NOT_FOUND) && SameNumber(SERIAL_ERROR_BUSY, COMM_ERROR_BUSY) &&
+                  SameNumber(SERIAL_ERROR_ACCESS, COMM_ERROR_ACCESS) &&
+                  SameNumber(SERIAL_ERROR_NOT_SERIAL, COMM_ERROR_NOT_SERIAL) &&
+                  SameNumber(SERIAL_ERROR_NO_MODEM_LINES, COMM_ERROR_NO_MODEM_LINES) &&
+                  SameNumber(SERIAL_ERROR_GONE, COMM_ERROR_GONE) && SameNumber(SERIAL_ERROR_OTHER, COMM_ERROR_OTHER),
               "the serial layer reports the device's reasons by number");
 int32_t DeviceFailed() {
     g_error = Device()->LastError(&g_systemCode);

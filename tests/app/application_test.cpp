@@ -15,7 +15,7 @@
 #include "app/main_window.h"
 #include "app/send_handler.h"
 #include "app_test_support.h"
-#include "platform/os.h"
+#include "os/os.h"
 #include "runtime/process_values.h"
 #include "serial/comm_device_fake.h"
 #include "serial/serial_port.h"

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # executable_imports_test.sh OBJDUMP EXE
 #
-# The product is a 32-bit GUI program (no console) that imports only
-# libraries every Windows system has: the C++ runtime, threads and the
-# compiler's helpers are linked in, not imported.
+# The product is a 32-bit GUI program (no console) of at most 64 KiB that
+# imports only libraries every Windows system has: the C++ runtime, threads
+# and the compiler's helpers are linked in, not imported.
 set -euo pipefail
 objdump=$1 exe=$2
 
@@ -23,4 +23,8 @@ for dll in $imports; do
   fi
 done
 echo "imports:" $imports
+
+size=$(stat -c %s "$exe")
+echo "size: $size bytes"
+[ "$size" -le 65536 ] || { echo "larger than 64 KiB"; status=1; }
 exit $status

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "platform/os.h"
+#include "os/os.h"
 #include "runtime/process_values.h"
 #include "support/runtime_models.h"
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/os.h"
+#include "os/os.h"
 
 namespace {
 

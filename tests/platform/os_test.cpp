@@ -1,5 +1,5 @@
-#include "platform/os.h"
-#include "platform/os_common.h"
+#include "os/os.h"
+#include "os/os_common.h"
 
 #include <gtest/gtest.h>
 

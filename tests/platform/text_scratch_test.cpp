@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/os.h"
+#include "os/os.h"
 #include "support/text_scratch_model.h"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/os.h"
+#include "os/os.h"
 #include "runtime/process_values.h"
 
 class MainHeapTest : public ::testing::Test {

@@ -8,7 +8,7 @@
 #include <set>
 #include <vector>
 
-#include "platform/os.h"
+#include "os/os.h"
 #include "runtime/element_pool.h"
 #include "runtime/keyed_map.h"
 #include "runtime/object_table.h"

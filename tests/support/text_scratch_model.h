@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/os.h"
+#include "os/os.h"
 #include "platform/text_scratch.h"
 
 class TextScratchModel {

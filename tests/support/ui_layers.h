@@ -14,7 +14,7 @@
 #include <ostream>
 #include <vector>
 
-#include "platform/os.h"
+#include "os/os.h"
 #include "platform/text_scratch.h"
 #include "runtime/keyed_map.h"
 #include "runtime/object_table.h"

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "app/transfer.h"
-#include "platform/os.h"
+#include "os/os.h"
 #include "runtime/process_values.h"
 #include "serial/serial_port.h"
 

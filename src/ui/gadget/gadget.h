@@ -12,10 +12,7 @@
 
 #include <cstdint>
 
-// A handler's answer for "not handled here: let the default procedure run".
-constexpr intptr_t NOT_HANDLED = static_cast<int32_t>(0xD0D0D0D1);
-// As a position or size: keep the current value.
-constexpr int32_t IgnoreValue = -65535;
+#include "ui/window/handler_values.h"
 
 enum GadgetType : int32_t {
     GADGET_TYPE_BUTTON = 1,

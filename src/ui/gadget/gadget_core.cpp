@@ -5,12 +5,13 @@
 
 #include <commctrl.h>
 
-#include "platform/os.h"
+#include "os/os.h"
 #include "platform/text_scratch.h"
 #include "runtime/object_table.h"
 #include "runtime/process_values.h"
 #include "ui/window/event_queue.h"
 #include "ui/window/window.h"
+#include "ui/window/window_property.h"
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 texts pass to the platform as they are");
 
@@ -67,6 +68,8 @@ int32_t GadgetInit() {
 
     INITCOMMONCONTROLSEX classes{sizeof(INITCOMMONCONTROLSEX), 0xB48};
     InitCommonControlsEx(&classes);
+    // The window layer reaches the gadgets only through these.
+    WindowGadgetHooksSet(WindowGadgetHooks{GadgetListUse, GadgetParentMessage});
     return Table && State;
 }
 
@@ -111,16 +114,19 @@ intptr_t GadgetRegister(intptr_t number, Gadget* gadget, HWND window, const Gadg
     gadget->previousProc = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(GadgetWindowProc)));
     SetWindowLongPtrW(window, GWLP_ID, identity);
-    SetPropW(window, kIdProperty, reinterpret_cast<HANDLE>(identity));
+    WindowPropertySet(window, PROPERTY_GADGET_ID, kIdProperty, reinterpret_cast<HANDLE>(identity));
     SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(State->font), TRUE);
     return number == AnyNumber ? identity : reinterpret_cast<intptr_t>(window);
 }
 
 LRESULT CALLBACK GadgetWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     const LONG_PTR identifier = GetWindowLongPtrW(window, GWLP_ID);
-    if (identifier == kNoGadget) return DefWindowProcW(window, message, wParam, lParam);
-    Gadget* gadget = GadgetLookup(identifier);
-    if (!gadget || gadget->window != window) return DefWindowProcW(window, message, wParam, lParam);
+    Gadget* gadget = identifier == kNoGadget ? nullptr : GadgetLookup(identifier);
+    if (!gadget || gadget->window != window) {
+        // A control whose record has gone still takes its noted properties along.
+        if (message == WM_NCDESTROY) WindowPropertiesForget(window);
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
 
     // Copied first: the control's procedure may run code that frees the
     // record (a binding, a nested destruction).
@@ -132,7 +138,7 @@ LRESULT CALLBACK GadgetWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
         gadget = GadgetLookup(identifier);
         const bool recordIsOurs = gadget && gadget->window == window;
         if (recordIsOurs && kind && kind->Release) kind->Release(gadget);
-        RemovePropW(window, kIdProperty);
+        WindowPropertyRemove(window, PROPERTY_GADGET_ID, kIdProperty);
         SetWindowLongPtrW(window, GWLP_ID, kNoGadget);
         EventPurge(EVENT_GADGET, identifier, -1, -1);
         if (recordIsOurs) ObjectTableFreeObject(Table, identifier);
@@ -211,7 +217,7 @@ const char16_t* GadgetGetText(intptr_t number) {
 
 HWND GadgetTopWindow(HWND control) {
     HWND window = control;
-    while (window && !GetPropW(window, kWindowIdProperty)) {
+    while (window && !WindowPropertyGet(window, PROPERTY_WINDOW_ID, kWindowIdProperty)) {
         HWND parent = GetParent(window);
         if (!parent) break;
         window = parent;
@@ -220,7 +226,8 @@ HWND GadgetTopWindow(HWND control) {
 }
 
 void GadgetPostEvent(HWND control, int32_t type, int32_t forced) {
-    const intptr_t windowNumber = reinterpret_cast<intptr_t>(GetPropW(GadgetTopWindow(control), kWindowIdProperty)) - 1;
+    const intptr_t windowNumber = reinterpret_cast<intptr_t>(
+        WindowPropertyGet(GadgetTopWindow(control), PROPERTY_WINDOW_ID, kWindowIdProperty)) - 1;
     const intptr_t gadget = GetWindowLongPtrW(control, GWLP_ID);
     EventPost(EVENT_GADGET, gadget, windowNumber, type, forced ? EVENT_FORCE : 0);
 }
@@ -228,7 +235,8 @@ void GadgetPostEvent(HWND control, int32_t type, int32_t forced) {
 LRESULT GadgetParentMessage(HWND child, HWND parent, UINT message, WPARAM wParam, LPARAM lParam) {
     if (!child) return NOT_HANDLED;
     const LONG_PTR identifier = GetWindowLongPtrW(child, GWLP_ID);
-    if (reinterpret_cast<LONG_PTR>(GetPropW(child, kIdProperty)) != identifier) return NOT_HANDLED;
+    if (reinterpret_cast<LONG_PTR>(WindowPropertyGet(child, PROPERTY_GADGET_ID, kIdProperty)) != identifier)
+        return NOT_HANDLED;
     // A control that merely shares a gadget's identifier (a foreign control
     // with identifier 0 and no property, say) is not that gadget.
     Gadget* gadget = GadgetLookup(identifier);

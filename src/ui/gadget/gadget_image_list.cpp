@@ -1,7 +1,7 @@
 // The extended combo box's image list over a common-controls image list.
 #include "ui/gadget/gadget_image_list.h"
 
-#include "platform/os.h"
+#include "os/os.h"
 #include "runtime/process_values.h"
 
 namespace {

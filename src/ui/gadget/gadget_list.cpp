@@ -2,23 +2,22 @@
 // open around it, and one saved context per top-level window, so that
 // switching windows and back finds the first window's open containers as
 // they were.
-#include <cwchar>
-
-#include "platform/os.h"
+#include "os/os.h"
 #include "runtime/process_values.h"
 #include "ui/gadget/gadget_core.h"
 #include "ui/window/window.h"
+#include "ui/window/window_property.h"
 
 namespace {
 
 constexpr int32_t kStackStep = 10;
 
-// "ZK_GadgetStack_" and the module's instance handle as a signed decimal.
+// "ZK_GadgetStack_" and the module's instance handle as a signed decimal
+// (user32's formatting, as for the window class names).
 struct PropertyName {
     wchar_t text[40];
     PropertyName() {
-        std::swprintf(text, sizeof text / sizeof text[0], L"ZK_GadgetStack_%d",
-                      static_cast<int>(reinterpret_cast<intptr_t>(WindowModule())));
+        wsprintfW(text, L"ZK_GadgetStack_%d", static_cast<int>(reinterpret_cast<intptr_t>(WindowModule())));
     }
 };
 
@@ -29,7 +28,7 @@ HWND RootOf(const GadgetListState* state) { return state->count > 0 ? state->sta
 
 GadgetListSaved* GadgetListSavedOf(HWND window) {
     if (!window) return nullptr;
-    return static_cast<GadgetListSaved*>(GetPropW(window, PropertyName().text));
+    return static_cast<GadgetListSaved*>(WindowPropertyGet(window, PROPERTY_GADGET_LIST, PropertyName().text));
 }
 
 intptr_t GadgetListUse(intptr_t windowHandle) {
@@ -43,7 +42,7 @@ intptr_t GadgetListUse(intptr_t windowHandle) {
     // The old root takes its context along. A root without a record (one
     // that could not be allocated) loses its context; the array stays for
     // the next one.
-    if (auto* saved = static_cast<GadgetListSaved*>(oldRoot ? GetPropW(oldRoot, name.text) : nullptr)) {
+    if (auto* saved = static_cast<GadgetListSaved*>(oldRoot ? WindowPropertyGet(oldRoot, PROPERTY_GADGET_LIST, name.text) : nullptr)) {
         if (saved->savedStack && saved->savedStack != state->stack) OsHeapFree(Process.mainHeap, saved->savedStack);
         saved->savedCurrent = state->current;
         saved->savedStack = state->stack;
@@ -52,7 +51,7 @@ intptr_t GadgetListUse(intptr_t windowHandle) {
         state->stack = nullptr;
     }
 
-    if (auto* saved = static_cast<GadgetListSaved*>(GetPropW(window, name.text))) {
+    if (auto* saved = static_cast<GadgetListSaved*>(WindowPropertyGet(window, PROPERTY_GADGET_LIST, name.text))) {
         if (state->stack) OsHeapFree(Process.mainHeap, state->stack);
         state->current = saved->savedCurrent;
         state->stack = saved->savedStack;
@@ -71,7 +70,7 @@ intptr_t GadgetListUse(intptr_t windowHandle) {
     auto* saved = static_cast<GadgetListSaved*>(OsHeapAlloc(Process.mainHeap, sizeof(GadgetListSaved)));
     if (saved) {
         saved->window = window;
-        if (SetPropW(window, name.text, saved)) {
+        if (WindowPropertySet(window, PROPERTY_GADGET_LIST, name.text, saved)) {
             saved->previousProc = reinterpret_cast<WNDPROC>(
                 SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(GadgetListWindowProc)));
         } else {
@@ -83,7 +82,7 @@ intptr_t GadgetListUse(intptr_t windowHandle) {
 
 LRESULT CALLBACK GadgetListWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     const PropertyName name;
-    auto* saved = static_cast<GadgetListSaved*>(GetPropW(window, name.text));
+    auto* saved = static_cast<GadgetListSaved*>(WindowPropertyGet(window, PROPERTY_GADGET_LIST, name.text));
     if (!saved) return DefWindowProcW(window, message, wParam, lParam);
     const WNDPROC previous = saved->previousProc;
 
@@ -97,7 +96,7 @@ LRESULT CALLBACK GadgetListWindowProc(HWND window, UINT message, WPARAM wParam, 
         }
         if (saved->savedStack) OsHeapFree(Process.mainHeap, saved->savedStack);
         OsHeapFree(Process.mainHeap, saved);
-        RemovePropW(window, name.text);
+        WindowPropertyRemove(window, PROPERTY_GADGET_LIST, name.text);
     }
     return previous ? CallWindowProcW(previous, window, message, wParam, lParam)
                     : DefWindowProcW(window, message, wParam, lParam);

@@ -3,6 +3,11 @@
 // control is one tool of it, identified by its window handle and watched by
 // the tooltip control itself (TTF_SUBCLASS). The tip is a single line with
 // the system's own timing and look.
+//
+// Watching a tool costs every message the tool receives. A tool whose window
+// is not on the screen yet is therefore registered at once but watched only
+// from the first idle moment on (a timer, which comes after the first paint):
+// until the pointer can rest on it, nothing needs watching.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -18,6 +23,47 @@ constexpr UINT kToolInfoSize = offsetof(TOOLINFOW, lParam) + sizeof(LPARAM);
 #ifndef _WIN64
 static_assert(kToolInfoSize == 44, "the 32-bit tool description is 44 bytes");
 #endif
+
+// Tools registered unwatched, to be watched when kWatchTimer fires; past the
+// last slot a tool is watched at once.
+constexpr UINT_PTR kWatchTimer = 0x5A4B;
+constexpr int32_t kPendingTools = 16;
+HWND PendingTools[kPendingTools];
+int32_t PendingToolCount = 0;
+// Longest tip text that can be read back from the control for the later
+// registration (the control copies at most 1024 units of it).
+constexpr size_t kReadableTip = 1024;
+
+bool WatchLater(HWND toolTip, HWND control, const char16_t* text) {
+    if (PendingToolCount >= kPendingTools || IsWindowVisible(GetAncestor(control, GA_ROOT)) ||
+        static_cast<size_t>(lstrlenW(reinterpret_cast<const wchar_t*>(text))) >= kReadableTip)
+        return false;
+    if (PendingToolCount == 0 && !SetTimer(toolTip, kWatchTimer, USER_TIMER_MINIMUM, nullptr)) return false;
+    PendingTools[PendingToolCount++] = control;
+    return true;
+}
+
+// Registers each waiting tool anew, watched, with the text it was given.
+void WatchPendingTools(HWND toolTip) {
+    KillTimer(toolTip, kWatchTimer);
+    for (int32_t i = 0; i < PendingToolCount; ++i) {
+        HWND control = PendingTools[i];
+        wchar_t text[kReadableTip] = L"";
+        TOOLINFOW info{};
+        info.cbSize = kToolInfoSize;
+        info.hwnd = GetParent(control);
+        info.uId = reinterpret_cast<UINT_PTR>(control);
+        info.lpszText = text;
+        if (!IsWindow(control) || !SendMessageW(toolTip, TTM_GETTOOLINFOW, 0, reinterpret_cast<LPARAM>(&info)) ||
+            (info.uFlags & TTF_SUBCLASS))
+            continue;
+        SendMessageW(toolTip, TTM_GETTEXTW, kReadableTip, reinterpret_cast<LPARAM>(&info));
+        SendMessageW(toolTip, TTM_DELTOOLW, 0, reinterpret_cast<LPARAM>(&info));
+        info.uFlags |= TTF_SUBCLASS;
+        SendMessageW(toolTip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&info));
+    }
+    PendingToolCount = 0;
+}
 
 // The shared control, made on first use; null when it cannot be made (the
 // next call tries again).
@@ -54,13 +100,14 @@ void GadgetSetToolTip(intptr_t number, const char16_t* text) {
 void ToolTipAttach(HWND control, const char16_t* text) {
     HWND toolTip = SharedToolTip();
     if (!toolTip) return;
+    if (!text) text = u"";
     TOOLINFOW info{};
     info.cbSize = kToolInfoSize;
-    info.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    info.uFlags = TTF_IDISHWND | (WatchLater(toolTip, control, text) ? 0 : TTF_SUBCLASS);
     info.hwnd = GetParent(control);
     info.uId = reinterpret_cast<UINT_PTR>(control);
     // The control copies the text.
-    info.lpszText = const_cast<wchar_t*>(reinterpret_cast<const wchar_t*>(text ? text : u""));
+    info.lpszText = const_cast<wchar_t*>(reinterpret_cast<const wchar_t*>(text));
     SendMessageW(toolTip, TTM_DELTOOLW, 0, reinterpret_cast<LPARAM>(&info));
     SendMessageW(toolTip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&info));
 }
@@ -69,6 +116,10 @@ LRESULT CALLBACK ToolTipWindowProc(HWND window, UINT message, WPARAM wParam, LPA
     // Other topmost windows may have come above the tip since it was shown.
     if (message == WM_PAINT)
         SetWindowPos(window, HWND_TOP, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE);
+    if (message == WM_TIMER && wParam == kWatchTimer) {
+        WatchPendingTools(window);
+        return 0;
+    }
     auto previous = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(window, GWLP_USERDATA));
     // Before the previous procedure is stored nothing else can answer.
     if (!previous) return DefWindowProcW(window, message, wParam, lParam);
@@ -79,6 +130,7 @@ void GadgetToolTipEnd() {
     GadgetListState* state = GadgetListStateGet();
     if (!state || !state->toolTip) return;
     DestroyWindow(state->toolTip);
+    PendingToolCount = 0;
     // A tooltip set after this makes a new control instead of using a
     // destroyed one.
     state->toolTip = nullptr;

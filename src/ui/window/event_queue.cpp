@@ -1,7 +1,7 @@
 #include "ui/window/event_queue.h"
 
 
-#include "platform/os.h"
+#include "os/os.h"
 #include "runtime/element_pool.h"
 #include "runtime/keyed_map.h"
 #include "runtime/object_table.h"

@@ -1,6 +1,6 @@
 #include "ui/window/posted_events.h"
 
-#include "platform/os.h"
+#include "os/os.h"
 #include "runtime/keyed_map.h"
 #include "runtime/process_values.h"
 #include "ui/window/event_queue.h"

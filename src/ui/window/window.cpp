@@ -1,14 +1,12 @@
 // Top-level windows: one class per window named after its number, the
 // window flags decoded into styles, the inner size turned into an outer one,
 // centring, and an accelerator table for Tab navigation.
-#include <cwchar>
-
-#include "platform/os.h"
+#include "os/os.h"
 #include "runtime/object_table.h"
 #include "runtime/process_values.h"
-#include "ui/gadget/gadget.h"
 #include "ui/window/event_queue.h"
 #include "ui/window/window.h"
+#include "ui/window/window_property.h"
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 texts pass to the platform as they are");
 
@@ -27,11 +25,13 @@ HCURSOR ClassCursor = nullptr;
 
 void WindowFreeCallback(intptr_t number) { WindowClose(number); }
 
-// "WindowClass_" and the window number (or handle) as a signed decimal.
+// "WindowClass_" and the window number (or handle) as a signed decimal,
+// formatted by user32: the C library's printf would bring its whole
+// formatting engine into the program for one number.
 struct ClassName {
     wchar_t text[32];
     explicit ClassName(intptr_t number) {
-        std::swprintf(text, sizeof text / sizeof text[0], L"WindowClass_%d", static_cast<int>(number));
+        wsprintfW(text, L"WindowClass_%d", static_cast<int>(number));
     }
 };
 
@@ -65,6 +65,26 @@ int ShowCommand(const DecodedFlags& decoded) {
     if (decoded.style & WS_MAXIMIZE) return decoded.noActivate ? SW_SHOWNA : SW_SHOWMAXIMIZED;
     if (decoded.style & WS_MINIMIZE) return decoded.noActivate ? SW_SHOWMINNOACTIVE : SW_SHOWMINIMIZED;
     return decoded.noActivate ? SW_SHOWNOACTIVATE : SW_SHOWNORMAL;
+}
+
+// Windows opened between WindowBuildBegin and WindowBuildEnd, waiting to be
+// shown; past the last slot a window is shown at once.
+struct PendingShow {
+    HWND handle;
+    int command;
+};
+constexpr int32_t kPendingShows = 4;
+PendingShow PendingShows[kPendingShows];
+int32_t PendingShowCount = 0;
+bool Building = false;
+
+WindowGadgetHooks GadgetHooks{};
+
+void ShowOrDefer(HWND handle, int command) {
+    if (Building && PendingShowCount < kPendingShows)
+        PendingShows[PendingShowCount++] = PendingShow{handle, command};
+    else
+        ShowWindow(handle, command);
 }
 
 }  // namespace
@@ -130,7 +150,7 @@ intptr_t WindowOpen(intptr_t number, int32_t x, int32_t y, int32_t width, int32_
     window->handle = handle;
 
     if (flags & (WINDOW_CENTER_SCREEN | WINDOW_CENTER_PARENT)) WindowCenter(handle, flags, parent);
-    if (!decoded.invisible) ShowWindow(handle, ShowCommand(decoded));
+    if (!decoded.invisible) ShowOrDefer(handle, ShowCommand(decoded));
     window->minOrMax = (decoded.style & (WS_MAXIMIZE | WS_MINIMIZE)) != 0;
 
     entries[0] = ACCEL{FVIRTKEY | FNOINVERT, VK_TAB, CMD_FOCUS_NEXT};
@@ -139,10 +159,31 @@ intptr_t WindowOpen(intptr_t number, int32_t x, int32_t y, int32_t width, int32_
     window->accelCount = 2;
     window->accelTable = CreateAcceleratorTableW(entries, 2);
 
-    if (!decoded.noGadgetList) GadgetListUse(reinterpret_cast<intptr_t>(handle));
+    if (!decoded.noGadgetList && GadgetHooks.listUse) GadgetHooks.listUse(reinterpret_cast<intptr_t>(handle));
     // Only now: messages of the first showing find no owning window.
-    SetPropW(handle, kWindowIdProperty, reinterpret_cast<HANDLE>(id + 1));
+    WindowPropertySet(handle, PROPERTY_WINDOW_ID, kWindowIdProperty, reinterpret_cast<HANDLE>(id + 1));
     return number == AnyNumber ? id : reinterpret_cast<intptr_t>(handle);
+}
+
+void WindowGadgetHooksSet(const WindowGadgetHooks& hooks) { GadgetHooks = hooks; }
+const WindowGadgetHooks& WindowGadgetHooksGet() { return GadgetHooks; }
+
+void WindowBuildBegin() { Building = true; }
+
+void WindowBuildEnd() {
+    Building = false;
+    for (int32_t i = 0; i < PendingShowCount; ++i) {
+        const PendingShow pending = PendingShows[i];
+        // A window closed meanwhile has nothing left to show.
+        const HANDLE id = WindowPropertyGet(pending.handle, PROPERTY_WINDOW_ID, kWindowIdProperty);
+        if (!id) continue;
+        // As in WindowOpen, the first showing's messages find no owning
+        // window and raise no events.
+        WindowPropertyRemove(pending.handle, PROPERTY_WINDOW_ID, kWindowIdProperty);
+        ShowWindow(pending.handle, pending.command);
+        WindowPropertySet(pending.handle, PROPERTY_WINDOW_ID, kWindowIdProperty, id);
+    }
+    PendingShowCount = 0;
 }
 
 void WindowCenter(HWND window, uint32_t flags, HWND parent) {
@@ -185,10 +226,10 @@ int32_t WindowClose(intptr_t number) {
     // An owned window goes with its owner without asking us, and its handle
     // may since name another window: only a window that still carries this
     // number is ours to destroy. The record and the class go either way.
-    if (GetPropW(handle, kWindowIdProperty) == reinterpret_cast<HANDLE>(number + 1)) {
+    if (WindowPropertyGet(handle, PROPERTY_WINDOW_ID, kWindowIdProperty) == reinterpret_cast<HANDLE>(number + 1)) {
         if (HWND owner = GetWindow(handle, GW_OWNER)) SetActiveWindow(owner);
         // Gone before destruction: its messages no longer find the number.
-        RemovePropW(handle, kWindowIdProperty);
+        WindowPropertyRemove(handle, PROPERTY_WINDOW_ID, kWindowIdProperty);
         DestroyWindow(handle);
     }
     UnregisterClassW(ClassName(number).text, WindowModule());

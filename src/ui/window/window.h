@@ -9,6 +9,8 @@
 
 #include <cstdint>
 
+#include "ui/window/handler_values.h"
+
 // Window flags: the layer's own bits; every other bit is a window style
 // passed on unchanged (WS_CAPTION is added when no style bit is given).
 constexpr uint32_t WINDOW_CENTER_SCREEN = 0x1;
@@ -45,6 +47,26 @@ intptr_t WindowOpen(intptr_t number, int32_t x, int32_t y, int32_t width, int32_
 // Destroys one window (AnyNumber: all); 0 when no such window is open.
 int32_t WindowClose(intptr_t number);
 void WindowFreeAll();
+// The gadget layer, above this one, hands in two routines at its start-up
+// (GadgetInit): `listUse` makes an opening window's gadget list current,
+// `parentMessage` lets a child control's gadget kind take a notification
+// before it becomes an event (a result, or NOT_HANDLED). Before that, and in
+// programs without gadgets, neither happens.
+struct WindowGadgetHooks {
+    intptr_t (*listUse)(intptr_t windowHandle);
+    LRESULT (*parentMessage)(HWND child, HWND parent, UINT message, WPARAM wParam, LPARAM lParam);
+};
+void WindowGadgetHooksSet(const WindowGadgetHooks& hooks);
+// The installed routines; each member null until GadgetInit.
+const WindowGadgetHooks& WindowGadgetHooksGet();
+
+// Building out of sight: a window that WindowOpen opens between these two
+// calls is shown only by WindowBuildEnd, with the show command its flags
+// give, so that the gadgets built in between are drawn once, together, and
+// not each into a window already on the screen. Nothing else differs: the
+// first showing's messages raise no events either way. Not nested.
+void WindowBuildBegin();
+void WindowBuildEnd();
 void WindowCenter(HWND window, uint32_t flags, HWND parent);
 // The open window of a number or handle, or null.
 Window* WindowLookup(intptr_t number);

@@ -3,9 +3,9 @@
 // out one at a time; Tab and Shift+Tab move the focus; focus rectangles and
 // accelerator underlines follow the keyboard.
 #include "runtime/object_table.h"
-#include "ui/gadget/gadget_core.h"
 #include "ui/window/event_queue.h"
 #include "ui/window/window.h"
+#include "ui/window/window_property.h"
 
 namespace {
 
@@ -27,10 +27,16 @@ struct Owner {
 
 Owner FindOwner(HWND hwnd) {
     for (HWND window = hwnd; window; window = GetParent(window)) {
-        if (auto value = reinterpret_cast<intptr_t>(GetPropW(window, kWindowIdProperty)))
+        if (auto value = reinterpret_cast<intptr_t>(WindowPropertyGet(window, PROPERTY_WINDOW_ID, kWindowIdProperty)))
             return Owner{window, value - 1, WindowLookup(value - 1)};
     }
     return Owner{nullptr, -1, nullptr};
+}
+
+// A child control's notification, offered to its gadget kind first.
+LRESULT ParentMessage(HWND child, HWND parent, UINT message, WPARAM wParam, LPARAM lParam) {
+    const WindowGadgetHooks& hooks = WindowGadgetHooksGet();
+    return hooks.parentMessage ? hooks.parentMessage(child, parent, message, wParam, lParam) : NOT_HANDLED;
 }
 
 void Post(int32_t code, intptr_t gadget, const Owner& owner, int32_t type = 0) {
@@ -122,12 +128,14 @@ LRESULT OnGetMinMaxInfo(HWND hwnd, const Owner& owner, LPARAM info) {
 // WM_NOTIFY: for the gadget that sent it.
 LRESULT OnNotify(HWND hwnd, WPARAM wParam, LPARAM lParam) {
     const auto* header = reinterpret_cast<const NMHDR*>(lParam);
-    return GadgetParentMessage(header ? header->hwndFrom : nullptr, hwnd, WM_NOTIFY, wParam, lParam);
+    return ParentMessage(header ? header->hwndFrom : nullptr, hwnd, WM_NOTIFY, wParam, lParam);
 }
 
-// WM_NCDESTROY: the remembered focus goes with the window.
+// WM_NCDESTROY: the remembered focus and the noted properties go with the
+// window.
 LRESULT OnNcDestroy(HWND hwnd) {
     RemovePropW(hwnd, kFocusProperty);
+    WindowPropertiesForget(hwnd);
     return 1;
 }
 
@@ -136,7 +144,7 @@ LRESULT OnNcDestroy(HWND hwnd) {
 // move the focus.
 LRESULT OnCommand(HWND hwnd, const Owner& owner, WPARAM wParam, LPARAM lParam) {
     auto control = reinterpret_cast<HWND>(lParam);
-    if (GadgetParentMessage(control, hwnd, WM_COMMAND, wParam, lParam) != NOT_HANDLED) return 0;
+    if (ParentMessage(control, hwnd, WM_COMMAND, wParam, lParam) != NOT_HANDLED) return 0;
     if (control) {
         Post(EVENT_GADGET, GetWindowLongPtrW(control, GWLP_ID), owner, HIWORD(wParam));
     } else if (HIWORD(wParam) == 0) {
@@ -160,7 +168,7 @@ LRESULT OnTimer(const Owner& owner, WPARAM timer) {
 
 // WM_HSCROLL, WM_VSCROLL and the control colours: for the gadget concerned.
 LRESULT OnControlMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    return GadgetParentMessage(reinterpret_cast<HWND>(lParam), hwnd, message, wParam, lParam);
+    return ParentMessage(reinterpret_cast<HWND>(lParam), hwnd, message, wParam, lParam);
 }
 
 // WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_RBUTTONUP on the window's own area.
@@ -225,7 +233,7 @@ int32_t EventWait() {
 HACCEL ActiveAcceleratorTable(HWND window) {
     if (window && ((GetKeyState(VK_CONTROL) | GetKeyState(VK_SHIFT) | GetKeyState(VK_MENU)) & 0x8000))
         KeyboardCuesUpdate(window, 1);
-    auto value = reinterpret_cast<intptr_t>(GetPropW(window, kWindowIdProperty));
+    auto value = reinterpret_cast<intptr_t>(WindowPropertyGet(window, PROPERTY_WINDOW_ID, kWindowIdProperty));
     if (!value) return nullptr;
     DWORD processId = 0;
     if (!GetWindowThreadProcessId(window, &processId) || processId != GetCurrentProcessId()) return nullptr;

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/os.h"
+#include "os/os.h"
 #include "support/real_input.h"
 #include "platform/text_scratch.h"
 #include "runtime/keyed_map.h"

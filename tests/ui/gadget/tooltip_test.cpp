@@ -170,6 +170,38 @@ TEST_F(ToolTipTest, TheTipShowsWhileTheMouseRestsOnTheControl) {
     EXPECT_STREQ(shown, L"send the LEDs");
 }
 
+// A tool in a window not yet on the screen is registered at once and
+// watched from the first idle moment on: then the tip shows on hover as any.
+TEST_F(ToolTipTest, ATipSetBeforeItsWindowShowsIsWatchedOnceIdle) {
+    WindowBuildBegin();
+    auto window = reinterpret_cast<HWND>(WindowOpen(1, 40, 40, 300, 200, u"later", 0));
+    HWND button = reinterpret_cast<HWND>(GadgetCreateButton(5, 10, 10, 120, 30, u"go"));
+    GadgetSetToolTip(5, u"watched later");
+    std::u16string tip;
+    UINT flags = 0;
+    ASSERT_TRUE(FindTool(button, &tip, nullptr, &flags));
+    EXPECT_EQ(tip, u"watched later");
+    EXPECT_EQ(flags & TTF_SUBCLASS, 0u);
+    WindowBuildEnd();
+    ASSERT_TRUE(IsWindowVisible(window));
+    Pump(100);
+    ASSERT_TRUE(FindTool(button, &tip, nullptr, &flags));
+    EXPECT_EQ(tip, u"watched later");
+    EXPECT_EQ(flags & TTF_SUBCLASS, static_cast<UINT>(TTF_SUBCLASS));
+    EXPECT_EQ(ToolCount(), 1);
+
+    RECT rectangle{};
+    GetWindowRect(button, &rectangle);
+    MoveMouseTo(rectangle.left + 5, rectangle.top + 5);
+    Pump(20);
+    MoveMouseTo(rectangle.left + 10, rectangle.top + 10);
+    EXPECT_TRUE(PumpUntil([&] { return IsWindowVisible(SharedToolTip()) != FALSE; }, 5000));
+    wchar_t shown[64] = L"";
+    GetWindowTextW(SharedToolTip(), shown, 64);
+    EXPECT_STREQ(shown, L"watched later");
+    WindowClose(1);
+}
+
 TEST_F(ToolTipTest, EndDestroysTheControlAndALaterTipMakesANewOne) {
     ASSERT_NE(GadgetCreateButton(1, 10, 10, 80, 24, u"go"), 0);
     GadgetSetToolTip(1, u"go");

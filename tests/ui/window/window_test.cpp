@@ -1,9 +1,11 @@
 // Opening, placing and closing windows, under Wine in Xvfb (no window
 // manager: windows sit where they are put).
+#include <random>
 #include <string>
 
 #include "support/creation_recorder.h"
 #include "support/ui_layers.h"
+#include "ui/window/window_property.h"
 
 namespace {
 
@@ -225,6 +227,62 @@ TEST_F(WindowTest, AFailedOpeningLeavesNothingBehind) {
         EXPECT_EQ(WindowOpen(AnyNumber, 10, 10, 100, 100, nullptr, 0), 0);
         OsAllocFailAt(0);
         EXPECT_EQ(ThreadWindowCount(), windows);
+    }
+}
+
+// Built out of sight: shown only at the end, then as WindowOpen would have
+// shown it at once (active, its number set, the same events from its first
+// showing); a window closed meanwhile stays closed.
+TEST_F(WindowTest, AWindowBuiltOutOfSightShowsAtTheEndAsAtOnce) {
+    Queued();
+    Open(1);
+    const std::vector<SeenEvent> atOnce = Queued();
+    WindowClose(1);
+    Queued();
+
+    WindowBuildBegin();
+    HWND window = Open(1);
+    HWND gone = Open(2);
+    EXPECT_FALSE(IsWindowVisible(window));
+    EXPECT_EQ(WindowClose(2), 1);
+    Queued();
+    WindowBuildEnd();
+    EXPECT_TRUE(IsWindowVisible(window));
+    EXPECT_FALSE(IsWindow(gone));
+    EXPECT_EQ(GetActiveWindow(), window);
+    EXPECT_EQ(GetPropW(window, L"ZK_WindowID"), reinterpret_cast<HANDLE>(2));
+    EXPECT_EQ(Queued(), atOnce);
+    // Afterwards windows show at once again.
+    EXPECT_TRUE(IsWindowVisible(Open(3)));
+}
+
+// The layers read these properties from their own table: it must answer as
+// the window system does through any order of settings and removals, below
+// its size (where removals move entries) and past it (where reads of
+// windows it does not hold fall back to the system).
+TEST_F(WindowTest, NotedPropertiesReadAsTheWindowSystemHasThem) {
+    const wchar_t* names[PROPERTY_KEY_COUNT] = {L"ZK_WindowID", L"ZK_ID", L"ZK_GadgetStack_test"};
+    std::vector<HWND> windows;
+    std::mt19937 random(13);
+    for (int phase : {200, 300}) {
+        while (static_cast<int>(windows.size()) < phase)
+            windows.push_back(CreateWindowExW(0, L"Static", L"", 0, 0, 0, 1, 1, HWND_MESSAGE, nullptr, nullptr, nullptr));
+        for (int step = 1; step <= 4000; ++step) {
+            HWND window = windows[random() % windows.size()];
+            const auto key = static_cast<WindowPropertyKey>(random() % PROPERTY_KEY_COUNT);
+            if (random() % 3)
+                ASSERT_TRUE(WindowPropertySet(window, key, names[key], reinterpret_cast<HANDLE>(intptr_t{step})));
+            else
+                WindowPropertyRemove(window, key, names[key]);
+        }
+        for (HWND window : windows)
+            for (int key = 0; key < PROPERTY_KEY_COUNT; ++key)
+                ASSERT_EQ(WindowPropertyGet(window, static_cast<WindowPropertyKey>(key), names[key]),
+                          GetPropW(window, names[key]));
+    }
+    for (HWND window : windows) {
+        WindowPropertiesForget(window);
+        DestroyWindow(window);
     }
 }
 

@@ -1,8 +1,8 @@
 // POSIX implementation of the OS seam. A heap keeps its blocks on a list of
 // its own so that destroying it releases everything, as a Win32 private heap
 // does; a mutex per heap matches the serialised Win32 heap.
-#include "platform/os.h"
-#include "platform/os_common.h"
+#include "os/os.h"
+#include "os/os_common.h"
 
 #include <pthread.h>
 #include <sched.h>

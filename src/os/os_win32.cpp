@@ -1,7 +1,7 @@
 // Win32 implementation of the OS seam: private heaps, critical sections,
 // Sleep, the multimedia timer period and the performance counter.
-#include "platform/os.h"
-#include "platform/os_common.h"
+#include "os/os.h"
+#include "os/os_common.h"
 
 #include <windows.h>
 #include <mmsystem.h>

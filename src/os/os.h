@@ -26,7 +26,8 @@ void OsHeapFree(OsHeap* heap, void* block);
 // that destroying the heap would otherwise hide.
 long OsHeapBlockCount(OsHeap* heap);
 
-// Allocation-failure injection for tests. Every OsHeapAlloc and OsHeapReAlloc
+// Allocation-failure injection, linked into everything but the product
+// executables (src/os/CMakeLists.txt). Every OsHeapAlloc and OsHeapReAlloc
 // counts as one allocation; after OsAllocFailAt(n, count) the n-th following
 // allocation (1-based) and the count - 1 after it fail. OsAllocFailAt(0)
 // disables injection.

@@ -1,6 +1,7 @@
-#include "platform/os.h"
-#include "platform/os_common.h"
+#include "os/os.h"
+#include "os/os_common.h"
 
+#ifdef SHIFTLAMP_ALLOC_FAILURE
 #include <atomic>
 
 namespace {
@@ -22,6 +23,7 @@ bool OsAllocShouldFail() {
     long failAt = g_failAt.load();
     return failAt != 0 && number >= failAt && number <= g_failUntil.load();
 }
+#endif
 
 // The protocol used where the system offers no once-only primitive: one caller
 // moves the word from idle to running and runs the procedure; the others
