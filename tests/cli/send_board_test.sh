@@ -166,6 +166,8 @@ if [ "$(id -u)" -ne 0 ]; then
   echo "SKIP permission: needs root to make a device node and run as another user"
 elif ! command -v setpriv >/dev/null || ! getent group dialout >/dev/null; then
   echo "SKIP permission: no setpriv or no group dialout here"
+elif ! setpriv --reuid=65534 --regid=65534 --clear-groups test -x "$send"; then
+  echo "SKIP permission: user nobody cannot reach $send (a folder above it is closed to others)"
 else
   status=0
   "$with_board" --native --library "$library" --dir "$work/denied.d" -- bash -c '
