@@ -14,7 +14,7 @@ run_packages=(
 test_packages=(
   g++ clang libclang-rt-14-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev sigrok-cli
-  xvfb xauth x11-apps imagemagick xdotool
+  xvfb xauth x11-apps imagemagick xdotool procps
 )
 case ${1:-} in
   --run) packages=("${run_packages[@]}") ;;
