@@ -26,9 +26,12 @@ import_reg() {
   local dir
   dir=$(mktemp -d "${TMPDIR:-/tmp}/shiftlamp-ports.XXXXXX")
   if [ "${1:-}" = whole ]; then cat; else ports_reg; fi > "$dir/ports.reg"
-  # A relative name: regedit would take a leading slash for a switch.
-  (cd "$dir" && wine regedit /S ports.reg >/dev/null 2>&1)
+  # A relative name: regedit would take a leading slash for a switch. The
+  # folder goes whether or not Wine could import it.
+  local status=0
+  (cd "$dir" && wine regedit /S ports.reg >/dev/null 2>&1) || status=$?
   rm -rf "$dir"
+  return $status
 }
 
 # A value as a REGEDIT4 string's contents: backslashes and quotes escaped,
