@@ -1,9 +1,7 @@
 // shiftlamp-send on POSIX: signals, clock_nanosleep to absolute deadlines,
 // device paths, and the port list from sysfs and /dev/serial/by-id.
-#include <dirent.h>
 #include <grp.h>
 #include <limits.h>
-#include <pwd.h>
 #include <signal.h>
 #ifdef __linux__
 #include <sys/prctl.h>
@@ -12,12 +10,8 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <map>
 
 #include "cli/cli_platform.h"
 #include "cli/port_list.h"
