@@ -4,7 +4,6 @@
 #include "os/os_common.h"
 
 #include <windows.h>
-#include <mmsystem.h>
 
 #include <new>
 
@@ -87,7 +86,15 @@ void RunOnce(OnceWord* word, void (*procedure)()) {
 
 void OsSleepMs(int32_t milliseconds) { Sleep(static_cast<DWORD>(milliseconds < 0 ? 0 : milliseconds)); }
 
-void OsTimerPeriod1ms() { timeBeginPeriod(1); }
+// The multimedia library is loaded only when a period is first asked for
+// (the first transfer), not with the program: it has nothing else to do.
+void OsTimerPeriod1ms() {
+    using TimeBeginPeriodFn = UINT(WINAPI*)(UINT);
+    HMODULE winmm = LoadLibraryW(L"winmm.dll");
+    if (!winmm) return;
+    auto begin = reinterpret_cast<TimeBeginPeriodFn>(reinterpret_cast<void*>(GetProcAddress(winmm, "timeBeginPeriod")));
+    if (begin) begin(1);
+}
 
 int64_t OsMonotonicNs() {
     static LARGE_INTEGER frequency;
