@@ -30,9 +30,9 @@ if build/windows/CMakeFiles/host32_probe 2>/dev/null; then
 else
   # What needs neither Wine nor a 32-bit process still runs.
   ctest --preset windows -L no-wine 2>&1 | tee -a "$log" || status=1
-  total=$(ctest --preset windows -N 2>/dev/null | sed -n 's/^Total Tests: //p')
+  all=$(ctest --preset windows -N 2>/dev/null | sed -n 's/^Total Tests: //p')
   runnable=$(ctest --preset windows -N -L no-wine 2>/dev/null | sed -n 's/^Total Tests: //p')
-  skipped=$((${total:-0} - ${runnable:-0}))
+  skipped=$((${all:-0} - ${runnable:-0}))
   echo
   echo "SKIPPED: the ${skipped} Windows tests that need Wine or a 32-bit process. This machine's kernel cannot run 32-bit programs"
   echo "(build/windows/CMakeFiles/host32_probe does not start), and Wine runs the i686 tests as"

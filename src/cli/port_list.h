@@ -19,6 +19,6 @@ struct PortEntry {
 // Sorted by device name.
 std::vector<PortEntry> ListSysfsPorts(const std::string& classTty, const std::string& dev);
 
-// "/dev/ttyUSB0  usb 0403:6001  ftdi_sio  /dev/serial/by-id/usb-...",
-// "/dev/ttyS0  console"
+// "/dev/ttyUSB0  usb 0403:6001  ftdi_sio  /dev/serial/by-id/usb-...", and
+// "console" after a port that carries the kernel's console
 std::string PortEntryText(const PortEntry& port);

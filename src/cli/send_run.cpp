@@ -125,6 +125,26 @@ struct Failure {
     int32_t code = 0;
 };
 
+// Switches one step's lines at `deadline` (sleeping until then when
+// `wait`), keeps the first failure, and returns when the change returned.
+int64_t SwitchAt(int64_t deadline, bool wait, LineStep step, Failure* failure) {
+    if (wait) CliSleepUntil(deadline, false);
+    if (!SerialPortSetLines(PORT_NUMBER, step.mask, step.levels) && !failure->lines) {
+        failure->lines = step.mask;
+        failure->error = SerialPortLastError(&failure->code);
+    }
+    return OsMonotonicNs();
+}
+
+// A dry run's line: the planned time in ms and each line's new level.
+void PrintStep(std::FILE* out, int64_t timeNs, LineStep step) {
+    std::fprintf(out, "%.3f", static_cast<double>(timeNs) / 1e6);
+    for (const LineName& line : LINE_NAMES) {
+        if (step.mask & line.bit) std::fprintf(out, " %s=%d", line.name, (step.levels & line.bit) ? 1 : 0);
+    }
+    std::fputc('\n', out);
+}
+
 }  // namespace
 
 FrameSource::Result FrameStream::Next(Frame* frame, std::string* problem) {
@@ -208,20 +228,10 @@ int SendFrames(const SendSettings& settings, FrameSource& frames, std::FILE* out
             for (size_t k = 0; k < steps.size(); ++k) {
                 int64_t deadline = startNs + static_cast<int64_t>(k) * stepNs;
                 if (live) {
-                    if (stepNs > 0) CliSleepUntil(deadline, false);
-                    if (!SerialPortSetLines(PORT_NUMBER, steps[k].mask, steps[k].levels) && !failure.lines) {
-                        failure.lines = steps[k].mask;
-                        failure.error = SerialPortLastError(&failure.code);
-                    }
-                    lastNs = OsMonotonicNs();
+                    lastNs = SwitchAt(deadline, stepNs > 0, steps[k], &failure);
                 } else {
                     lastNs = deadline;
-                    std::fprintf(out, "%.3f", static_cast<double>(deadline - originNs) / 1e6);
-                    for (const LineName& line : LINE_NAMES) {
-                        if (steps[k].mask & line.bit)
-                            std::fprintf(out, " %s=%d", line.name, (steps[k].levels & line.bit) ? 1 : 0);
-                    }
-                    std::fputc('\n', out);
+                    PrintStep(out, deadline - originNs, steps[k]);
                 }
                 trace.Change(lastNs - originNs, steps[k]);
             }

@@ -206,26 +206,28 @@ int32_t SerialPortSetLines(intptr_t number, int32_t mask, int32_t levels) {
     if (!g_ports) return 0;
     auto* port = static_cast<SerialPort*>(ObjectTableLookup(g_ports, number));
     if (!port) return Refused();
-    int32_t done = 1;
+    // The first failure is the one reported; later ones would overwrite it.
+    int32_t firstError = SERIAL_ERROR_NONE, firstCode = 0;
+    auto note = [&](bool switched) {
+        if (!switched && firstError == SERIAL_ERROR_NONE) firstError = SerialPortLastError(&firstCode);
+    };
     constexpr int32_t MODEM = LINE_BIT_DTR | LINE_BIT_RTS;
     if ((mask & MODEM) == MODEM && Device()->SetsModemLinesTogether()) {
-        if (!Device()->SetModemLines(port->handle, levels & LINE_BIT_DTR, levels & LINE_BIT_RTS)) done = DeviceFailed();
+        note(Device()->SetModemLines(port->handle, levels & LINE_BIT_DTR, levels & LINE_BIT_RTS) || DeviceFailed());
         mask &= ~MODEM;
     }
-    // One line per call; the first failure is the one reported.
+    // Otherwise one line per call.
     static constexpr struct {
         int32_t bit;
         int32_t line;
     } ORDER[] = {{LINE_BIT_DTR, LINE_DTR}, {LINE_BIT_RTS, LINE_RTS}, {LINE_BIT_TXD, LINE_TXD}};
     for (const auto& entry : ORDER) {
-        if (!(mask & entry.bit)) continue;
-        int32_t savedError = g_error, savedCode = g_systemCode;
-        if (!SerialPortSetLine(number, entry.line, levels & entry.bit)) {
-            if (!done) g_error = savedError, g_systemCode = savedCode;
-            done = 0;
-        }
+        if (mask & entry.bit) note(SerialPortSetLine(number, entry.line, levels & entry.bit) != 0);
     }
-    return done;
+    if (firstError == SERIAL_ERROR_NONE) return 1;
+    g_error = firstError;
+    g_systemCode = firstCode;
+    return 0;
 }
 
 int32_t SerialPortSetsLinesTogether() { return Device()->SetsModemLinesTogether(); }

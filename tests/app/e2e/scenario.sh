@@ -91,19 +91,25 @@ choose_port() {
   e2e_click "$(((left + right) / 2)),$((top + 1 + (($1 - first) * height) + height / 2))"
 }
 
-scenario_hidden_port() {
-  e2e_start || return
-  choose_port 6 || return
+# send_on INDEX PORT PATTERN: item INDEX of the list chosen with the mouse
+# (it must be PORT), the LEDs ticked to PATTERN, Send clicked.
+send_on() {
+  choose_port "$1" || return 1
   e2e_probe state
-  [ "$(e2e_answer port)" = COM7 ] || { e2e_fail "port chosen: '$(e2e_answer port)', wanted COM7"; return; }
-  e2e_leds_to 5a
+  [ "$(e2e_answer port)" = "$2" ] || { e2e_fail "port chosen: '$(e2e_answer port)', wanted $2"; return 1; }
+  e2e_leds_to "$3"
   e2e_click "${E2E_CLICKS[@]}" send
+}
+
+# answer_box TEXT WHAT: after WHAT a box shows TEXT under no caption, with
+# only its OK button and the main window disabled; a click on OK closes it.
+answer_box() {
   if ! e2e_probe box 5000; then
-    e2e_fail "no message box after Send on COM7"
-    return
+    e2e_fail "no message box after $2"
+    return 1
   fi
   sed 's/^/   box: /' "$E2E_WORK/probe.out"
-  [ "$(e2e_answer text)" = "Не удалось открыть порт COM7" ] || e2e_fail "box text '$(e2e_answer text)'"
+  [ "$(e2e_answer text)" = "$1" ] || e2e_fail "box text '$(e2e_answer text)'"
   [ -z "$(e2e_answer caption)" ] || e2e_fail "box caption '$(e2e_answer caption)', wanted none"
   [ "$(grep -c '^button ' "$E2E_WORK/probe.out")" = 1 ] || e2e_fail "the box has more than its OK button"
   [ "$(e2e_answer main_enabled)" = 0 ] || e2e_fail "the main window takes input while the box is up"
@@ -111,7 +117,13 @@ scenario_hidden_port() {
   read -r id x y _ < <(e2e_answer button)
   [ "$id" = 1 ] || e2e_fail "the box's button is $id, wanted OK (1)"
   e2e_click "$x,$y"
-  e2e_probe nobox 5000 || { e2e_fail "the box is still up after a click on OK"; return; }
+  e2e_probe nobox 5000 || { e2e_fail "the box is still up after a click on OK"; return 1; }
+}
+
+scenario_hidden_port() {
+  e2e_start || return
+  send_on 6 COM7 5a || return
+  answer_box "Не удалось открыть порт COM7" "Send on COM7" || return
   e2e_probe state
   [ "$(e2e_answer enabled)" = 1 ] || e2e_fail "the main window is disabled after the box"
   [ "$(e2e_closes)" = 0 ] || e2e_fail "the board saw a transfer on COM7"
@@ -130,22 +142,8 @@ scenario_hidden_port() {
 # a box says the lines did not switch; back on COM1 nothing is shown.
 scenario_no_modem_lines() {
   e2e_start || return
-  choose_port 1 || return
-  e2e_probe state
-  [ "$(e2e_answer port)" = COM2 ] || { e2e_fail "port chosen: '$(e2e_answer port)', wanted COM2"; return; }
-  e2e_leds_to a5
-  e2e_click "${E2E_CLICKS[@]}" send
-  if ! e2e_probe box 5000; then
-    e2e_fail "no message box after Send on a port without modem lines"
-    return
-  fi
-  sed 's/^/   box: /' "$E2E_WORK/probe.out"
-  [ "$(e2e_answer text)" = "Не удалось переключить линии порта COM2" ] || e2e_fail "box text '$(e2e_answer text)'"
-  [ -z "$(e2e_answer caption)" ] || e2e_fail "box caption '$(e2e_answer caption)', wanted none"
-  local id x y
-  read -r id x y _ < <(e2e_answer button)
-  e2e_click "$x,$y"
-  e2e_probe nobox 5000 || { e2e_fail "the box is still up after a click on OK"; return; }
+  send_on 1 COM2 a5 || return
+  answer_box "Не удалось переключить линии порта COM2" "Send on a port without modem lines" || return
 
   choose_port 0 || return
   e2e_click send
