@@ -33,6 +33,20 @@ Owner FindOwner(HWND hwnd) {
     return Owner{nullptr, -1, nullptr};
 }
 
+// Whether Ctrl, Shift or Alt is down as far as the message last taken
+// knows. One read of the whole keyboard state: each key asked on its own is
+// a round trip to the window system on some systems, for every message.
+bool ModifierHeld() {
+    BYTE keys[256];
+    if (!GetKeyboardState(keys)) return false;
+    return ((keys[VK_CONTROL] | keys[VK_SHIFT] | keys[VK_MENU]) & 0x80) != 0;
+}
+
+// Messages an accelerator table can translate; it lets every other one pass.
+bool Keystroke(UINT message) {
+    return message == WM_KEYDOWN || message == WM_SYSKEYDOWN || message == WM_CHAR || message == WM_SYSCHAR;
+}
+
 // A child control's notification, offered to its gadget kind first.
 LRESULT ParentMessage(HWND child, HWND parent, UINT message, WPARAM wParam, LPARAM lParam) {
     const WindowGadgetHooks& hooks = WindowGadgetHooksGet();
@@ -219,8 +233,17 @@ int32_t EventWait() {
     // Blocks: an empty queue waits for the window system, never polls.
     MSG message{};
     GetMessageW(&message, nullptr, 0, 0);
-    HWND active = GetActiveWindow();
-    HACCEL table = ActiveAcceleratorTable(active);
+    // Only a keystroke needs the active window's table; any other message
+    // only shows the cues when a modifier is held, as the table's lookup
+    // would. Most messages then cost the window system one question.
+    HWND active = nullptr;
+    HACCEL table = nullptr;
+    if (Keystroke(message.message)) {
+        active = GetActiveWindow();
+        table = ActiveAcceleratorTable(active);
+    } else if (ModifierHeld()) {
+        if ((active = GetActiveWindow())) KeyboardCuesUpdate(active, 1);
+    }
     if (table && TranslateAcceleratorW(active, table, &message)) {
         if (active) KeyboardCuesUpdate(active, 1);
     } else {
@@ -231,8 +254,7 @@ int32_t EventWait() {
 }
 
 HACCEL ActiveAcceleratorTable(HWND window) {
-    if (window && ((GetKeyState(VK_CONTROL) | GetKeyState(VK_SHIFT) | GetKeyState(VK_MENU)) & 0x8000))
-        KeyboardCuesUpdate(window, 1);
+    if (window && ModifierHeld()) KeyboardCuesUpdate(window, 1);
     auto value = reinterpret_cast<intptr_t>(WindowPropertyGet(window, PROPERTY_WINDOW_ID, kWindowIdProperty));
     if (!value) return nullptr;
     DWORD processId = 0;

@@ -267,6 +267,30 @@ TEST_F(FocusTest, KeyboardCuesAreChangedOnlyWhenTheyAreNotAlreadySo) {
     DestroyWindow(window);
 }
 
+// Any message taken while Ctrl, Shift or Alt is down shows the cues of the
+// active window, not only a keystroke; with none down they stay as they are.
+TEST_F(FocusTest, AModifierHeldWhileAnyMessageIsTakenShowsTheCues) {
+    HWND window = CreateWindowExW(0, L"Static", L"", WS_OVERLAPPED | WS_VISIBLE, 0, 0, 10, 10, nullptr, nullptr,
+                                  WindowModule(), nullptr);
+    SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(CueWindowProc));
+    SetActiveWindow(window);
+    ASSERT_EQ(GetActiveWindow(), window);
+    CueState = UISF_HIDEFOCUS | UISF_HIDEACCEL;
+    BYTE keys[256]{};
+    for (BYTE modifier : {0, VK_CONTROL, VK_SHIFT, VK_MENU}) {
+        keys[modifier] = modifier ? 0x80 : 0;
+        SetKeyboardState(keys);
+        keys[modifier] = 0;
+        CueUpdates.clear();
+        PostMessageW(window, WM_USER + 3, 0, 0);
+        int taken = 0;
+        while (EventWait() != WM_USER + 3) ASSERT_LT(++taken, 100);
+        EXPECT_EQ(CueUpdates.size(), modifier ? 1u + taken : 0u) << "modifier " << int{modifier};
+    }
+    SetKeyboardState(keys);
+    DestroyWindow(window);
+}
+
 TEST_F(FocusTest, OnlyTheLayersOwnWindowsHaveAnAcceleratorTable) {
     EXPECT_EQ(ActiveAcceleratorTable(window_), WindowLookup(0)->accelTable);
     EXPECT_NE(WindowLookup(0)->accelTable, nullptr);
