@@ -115,7 +115,9 @@ intptr_t GadgetRegister(intptr_t number, Gadget* gadget, HWND window, const Gadg
         SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(GadgetWindowProc)));
     SetWindowLongPtrW(window, GWLP_ID, identity);
     WindowPropertySet(window, PROPERTY_GADGET_ID, kIdProperty, reinterpret_cast<HANDLE>(identity));
-    SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(State->font), TRUE);
+    // A control not on the screen yet is drawn whole when it comes there; only
+    // one already showing needs drawing again in its new font.
+    SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(State->font), IsWindowVisible(window));
     return number == AnyNumber ? identity : reinterpret_cast<intptr_t>(window);
 }
 
