@@ -49,13 +49,17 @@ struct Search {
 
 BOOL CALLBACK FindMainWindow(HWND window, LPARAM parameter) {
     auto* search = reinterpret_cast<Search*>(parameter);
+    // Each question about another process's window goes to the window
+    // system; the process is asked first, so that the looking costs the
+    // starting program as little as can be.
     DWORD processId = 0;
     GetWindowThreadProcessId(window, &processId);
+    if (processId != search->processId) return TRUE;
     wchar_t className[32] = L"", title[32] = L"";
     GetClassNameW(window, className, 32);
     GetWindowTextW(window, title, 32);
-    if (processId != search->processId || std::wstring(className) != search->program->className ||
-        std::wstring(title) != search->program->title || !IsWindowVisible(window))
+    if (std::wstring(className) != search->program->className || std::wstring(title) != search->program->title ||
+        !IsWindowVisible(window))
         return TRUE;
     search->found = window;
     return FALSE;
