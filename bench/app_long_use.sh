@@ -12,7 +12,6 @@
 # last is a leak; the last lines say what grew. Files in build/windows/bench.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-root=$PWD
 
 if [ "${1:-}" = --inside ]; then
   # Inside with_board.sh: one run of the program.
@@ -60,19 +59,9 @@ if [ "${1:-}" = --inside ]; then
   [ "$E2E_FAILURES" -eq 0 ]
 else
   sends=${1:-1000}
-  cmake --preset windows >/dev/null
-  cmake --build --preset windows -j2 >/dev/null
-
-  out=$root/build/windows/bench
-  mkdir -p "$out"
-  trace=$out/app_long_use.trace
-  rm -f "$trace"
   echo "$sends presses of Send in shiftlamp.exe under Wine, the board on COM1, pattern 0x55"
-  scripts/guard.sh xvfb-run -a -s '-screen 0 1280x1024x24' tools/board/with_board.sh --port COM1 \
-    --trace "$trace" \
-    E2E_WINE_RUN="$root/build/windows/wine-run" E2E_EXE="$root/build/windows/src/app/shiftlamp.exe" \
-    E2E_PROBE="$root/build/windows/tests/app/e2e/e2e_probe.exe" E2E_WORK="$out/app_long_use" \
-    -- "$0" --inside "$sends"
+  source bench/app_bench.sh
+  app_bench_run app_long_use -- "$sends"
   latched=$(grep -c ' close .* outputs=0x55 ' "$trace" || true)
   [ "$latched" -eq "$sends" ] || { echo "the register held 0x55 after only $latched of $sends transfers" >&2; exit 1; }
 fi

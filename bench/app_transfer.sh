@@ -14,7 +14,6 @@
 # every step a line change, so that every step shows in the trace.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-root=$PWD
 
 if [ "${1:-}" = --inside ]; then
   # Inside with_board.sh: one run of the program.
@@ -32,18 +31,8 @@ if [ "${1:-}" = --inside ]; then
   [ "$E2E_FAILURES" -eq 0 ]
 else
   transfers=${1:-100}
-  cmake --preset windows >/dev/null
-  cmake --build --preset windows -j2 >/dev/null
-
-  out=$root/build/windows/bench
-  mkdir -p "$out"
-  trace=$out/app_transfer.trace
-  rm -f "$trace"
-  scripts/guard.sh xvfb-run -a -s '-screen 0 1280x1024x24' tools/board/with_board.sh --port COM1 \
-    --trace "$trace" SHIFTLAMP_BOARD_INVERT=1 \
-    E2E_WINE_RUN="$root/build/windows/wine-run" E2E_EXE="$root/build/windows/src/app/shiftlamp.exe" \
-    E2E_PROBE="$root/build/windows/tests/app/e2e/e2e_probe.exe" E2E_WORK="$out/app_transfer" \
-    -- "$0" --inside "$transfers"
+  source bench/app_bench.sh
+  app_bench_run app_transfer SHIFTLAMP_BOARD_INVERT=1 -- "$transfers"
 
   latched=$(grep -c ' close .* outputs=0x55 ' "$trace" || true)
   echo "$transfers presses of Send (BM_CLICK posted at once) in shiftlamp.exe under Wine, pattern 0x55, invert on"
