@@ -10,6 +10,8 @@
 
 #include <cstdint>
 
+#include "serial/serial_port.h"  // SerialError: the devices give their reasons in the layer's own numbers
+
 constexpr intptr_t COMM_INVALID_HANDLE = -1;
 
 // Function codes of Escape, as the Win32 EscapeCommFunction numbers them.
@@ -62,17 +64,6 @@ constexpr uint32_t COMM_RTS_CONTROL_DISABLE = 0;
 constexpr uint32_t COMM_RTS_CONTROL_ENABLE = 1;
 constexpr uint32_t COMM_RTS_CONTROL_HANDSHAKE = 2;
 
-// Why a call failed, as far as a caller can act on it.
-enum CommError : int32_t {
-    COMM_ERROR_NONE = 0,
-    COMM_ERROR_NOT_FOUND = 1,       // no such device
-    COMM_ERROR_BUSY = 2,            // another open holds it
-    COMM_ERROR_ACCESS = 3,          // the user may not open it
-    COMM_ERROR_NOT_SERIAL = 4,      // a device, but no serial port
-    COMM_ERROR_NO_MODEM_LINES = 5,  // a terminal whose driver has no modem-control lines
-    COMM_ERROR_GONE = 6,            // the device stopped answering (unplugged)
-    COMM_ERROR_OTHER = 7,
-};
 
 struct CommTimeouts {
     uint32_t readIntervalTimeout;
@@ -99,11 +90,12 @@ public:
     virtual int32_t SetModemLines(intptr_t, int32_t /*dtr*/, int32_t /*rts*/) { return 0; }
     virtual int32_t SetsModemLinesTogether() const { return 0; }
 
-    // Why the last failing call of this thread failed; `systemCode` (may be
-    // null) receives the platform's own number for it, 0 if there is none.
+    // Why the last failing call of this thread failed, as a SerialError;
+    // `systemCode` (may be null) receives the platform's own number for it,
+    // 0 if there is none.
     virtual int32_t LastError(int32_t* systemCode) {
         if (systemCode) *systemCode = 0;
-        return COMM_ERROR_OTHER;
+        return SERIAL_ERROR_OTHER;
     }
 };
 

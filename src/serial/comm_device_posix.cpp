@@ -208,7 +208,7 @@ public:
     int32_t GetState(intptr_t handle, CommState* state) override {
         Port* port = Find(handle);
         termios tio{};
-        if (!port || tcgetattr(port->fd, &tio) != 0) return Failed(COMM_ERROR_NOT_SERIAL);
+        if (!port || tcgetattr(port->fd, &tio) != 0) return Failed(SERIAL_ERROR_NOT_SERIAL);
         CommState result = port->shadow;
         uint32_t rate = 0;
         if (RateOf(cfgetospeed(&tio), &rate)) result.baudRate = rate;
@@ -250,12 +250,12 @@ public:
     int32_t SetState(intptr_t handle, const CommState* state) override {
         Port* port = Find(handle);
         termios tio{};
-        if (!port || tcgetattr(port->fd, &tio) != 0) return Failed(COMM_ERROR_NOT_SERIAL);
+        if (!port || tcgetattr(port->fd, &tio) != 0) return Failed(SERIAL_ERROR_NOT_SERIAL);
         speed_t speed = 0;
         if (!SpeedOf(state->baudRate, &speed) || state->byteSize < 5 || state->byteSize > 8 ||
             state->parity > PARITY_SPACE || state->stopBits > 2) {
             errno = EINVAL;
-            return Failed(COMM_ERROR_OTHER);
+            return Failed(SERIAL_ERROR_OTHER);
         }
         // A comm port is always binary: no line editing, no translation.
         cfmakeraw(&tio);
@@ -308,7 +308,7 @@ public:
             case COMM_CLRDTR: return Checked(SetModemLine(port, TIOCM_DTR, false));
             case COMM_SETBREAK: return Checked(ioctl(port->fd, TIOCSBRK) == 0);
             case COMM_CLRBREAK: return Checked(ioctl(port->fd, TIOCCBRK) == 0);
-            default: errno = EINVAL; return Failed(COMM_ERROR_OTHER);
+            default: errno = EINVAL; return Failed(SERIAL_ERROR_OTHER);
         }
     }
 
@@ -357,11 +357,11 @@ private:
     static int32_t LineError(int error) {
         switch (error) {
             case ENOTTY:
-            case EINVAL: return COMM_ERROR_NO_MODEM_LINES;
+            case EINVAL: return SERIAL_ERROR_NO_MODEM_LINES;
             case EIO:
             case ENXIO:
-            case ENODEV: return COMM_ERROR_GONE;
-            default: return COMM_ERROR_OTHER;
+            case ENODEV: return SERIAL_ERROR_GONE;
+            default: return SERIAL_ERROR_OTHER;
         }
     }
 
@@ -378,14 +378,14 @@ private:
             case ENOENT:
             case ENOTDIR:
             case ENXIO:
-            case ENODEV: Failed(COMM_ERROR_NOT_FOUND); break;
-            case EBUSY: Failed(COMM_ERROR_BUSY); break;
+            case ENODEV: Failed(SERIAL_ERROR_NOT_FOUND); break;
+            case EBUSY: Failed(SERIAL_ERROR_BUSY); break;
             case EACCES:
             case EPERM:
-            case EROFS: Failed(COMM_ERROR_ACCESS); break;
+            case EROFS: Failed(SERIAL_ERROR_ACCESS); break;
             case ENOTTY:
-            case EISDIR: Failed(COMM_ERROR_NOT_SERIAL); break;
-            default: Failed(COMM_ERROR_OTHER); break;
+            case EISDIR: Failed(SERIAL_ERROR_NOT_SERIAL); break;
+            default: Failed(SERIAL_ERROR_OTHER); break;
         }
         return COMM_INVALID_HANDLE;
     }
@@ -404,7 +404,7 @@ private:
     }
 
     std::map<intptr_t, Port> ports_;
-    int32_t error_ = COMM_ERROR_NONE;
+    int32_t error_ = SERIAL_ERROR_NONE;
     int32_t errorCode_ = 0;
 };
 

@@ -77,11 +77,11 @@ int32_t OpenError(DWORD error) {
         case ERROR_PATH_NOT_FOUND:
         case ERROR_INVALID_NAME:
         case ERROR_BAD_UNIT:
-        case ERROR_DEV_NOT_EXIST: return COMM_ERROR_NOT_FOUND;
+        case ERROR_DEV_NOT_EXIST: return SERIAL_ERROR_NOT_FOUND;
         case ERROR_ACCESS_DENIED:
         case ERROR_SHARING_VIOLATION:
-        case ERROR_BUSY: return COMM_ERROR_BUSY;
-        default: return COMM_ERROR_OTHER;
+        case ERROR_BUSY: return SERIAL_ERROR_BUSY;
+        default: return SERIAL_ERROR_OTHER;
     }
 }
 
@@ -98,8 +98,8 @@ int32_t PortError(DWORD error, int32_t unsupported) {
         case ERROR_OPERATION_ABORTED:
         case ERROR_DEVICE_NOT_CONNECTED:
         case ERROR_DEV_NOT_EXIST:
-        case ERROR_FILE_NOT_FOUND: return COMM_ERROR_GONE;
-        default: return COMM_ERROR_OTHER;
+        case ERROR_FILE_NOT_FOUND: return SERIAL_ERROR_GONE;
+        default: return SERIAL_ERROR_OTHER;
     }
 }
 
@@ -122,7 +122,7 @@ public:
     int32_t GetState(intptr_t handle, CommState* state) override {
         DCB dcb{};
         dcb.DCBlength = sizeof(DCB);
-        if (!GetCommState(AsHandle(handle), &dcb)) return Failed(PortError(GetLastError(), COMM_ERROR_NOT_SERIAL));
+        if (!GetCommState(AsHandle(handle), &dcb)) return Failed(PortError(GetLastError(), SERIAL_ERROR_NOT_SERIAL));
         FromDcb(dcb, state);
         return 1;
     }
@@ -130,7 +130,7 @@ public:
     int32_t SetState(intptr_t handle, const CommState* state) override {
         DCB dcb{};
         ToDcb(*state, &dcb);
-        if (!SetCommState(AsHandle(handle), &dcb)) return Failed(PortError(GetLastError(), COMM_ERROR_NOT_SERIAL));
+        if (!SetCommState(AsHandle(handle), &dcb)) return Failed(PortError(GetLastError(), SERIAL_ERROR_NOT_SERIAL));
         return 1;
     }
 
@@ -146,7 +146,7 @@ public:
 
     int32_t Escape(intptr_t handle, int32_t function) override {
         if (!EscapeCommFunction(AsHandle(handle), static_cast<DWORD>(function)))
-            return Failed(PortError(GetLastError(), COMM_ERROR_NO_MODEM_LINES));
+            return Failed(PortError(GetLastError(), SERIAL_ERROR_NO_MODEM_LINES));
         return 1;
     }
 
@@ -164,7 +164,7 @@ private:
         return 0;
     }
 
-    int32_t error_ = COMM_ERROR_NONE;
+    int32_t error_ = SERIAL_ERROR_NONE;
     DWORD errorCode_ = 0;
 };
 

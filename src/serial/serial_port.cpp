@@ -90,14 +90,6 @@ void ApplyHandshake(CommState* state, int32_t handshake, int32_t inQueueSize) {
 }
 
 // Records why the device refused, before anything else can overwrite it.
-// The device's reasons are numbered as the layer's.
-constexpr bool SameNumber(int32_t layer, int32_t device) { return layer == device; }
-static_assert(SameNumber(SERIAL_ERROR_NOT_FOUND, COMM_ERROR_NOT_FOUND) && SameNumber(SERIAL_ERROR_BUSY, COMM_ERROR_BUSY) &&
-                  SameNumber(SERIAL_ERROR_ACCESS, COMM_ERROR_ACCESS) &&
-                  SameNumber(SERIAL_ERROR_NOT_SERIAL, COMM_ERROR_NOT_SERIAL) &&
-                  SameNumber(SERIAL_ERROR_NO_MODEM_LINES, COMM_ERROR_NO_MODEM_LINES) &&
-                  SameNumber(SERIAL_ERROR_GONE, COMM_ERROR_GONE) && SameNumber(SERIAL_ERROR_OTHER, COMM_ERROR_OTHER),
-              "the serial layer reports the device's reasons by number");
 int32_t DeviceFailed() {
     g_error = Device()->LastError(&g_systemCode);
     if (g_error < SERIAL_ERROR_NOT_FOUND || g_error > SERIAL_ERROR_OTHER) g_error = SERIAL_ERROR_OTHER;
