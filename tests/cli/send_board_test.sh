@@ -8,12 +8,7 @@ set -uo pipefail
 send=$1 with_board=$2 library=$3 work=$4 board_vcd=$5
 rm -rf "$work"
 mkdir -p "$work"
-failures=0
-
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
+source "$(dirname "$0")/send_checks.sh"
 
 # board NAME [BOARD_SETTING=VALUE...] -- ARGS...
 # Runs shiftlamp-send --port <the board> ARGS with the board; sets $status,
@@ -29,12 +24,6 @@ board() {
     --log "$work/$name.log" "${settings[@]}" -- \
     bash -c 'out=$1 err=$2; shift 2; exec "$@" >"$out" 2>"$err"' _ "$work/$name.out" "$work/$name.err" \
     bash -c 'exec "$0" --port "$SHIFTLAMP_BOARD_DEVICE" "$@"' "$send" "$@" || status=$?
-}
-
-# The outputs latched by each frame: the storage register after each latch
-# pulse, whose active level is the break's port level 1, or 0 with invert.
-latched() {
-  awk -v active="$2" '$2 == "BREAK" { if ($3 == active) seen = 1; else if (seen) { sub("outputs=", "", $8); printf "%s ", $8; seen = 0 } }' "$1"
 }
 
 expect_latched() {  # NAME ACTIVE EXPECTED

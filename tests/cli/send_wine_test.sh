@@ -9,11 +9,7 @@ with_board=$1 prefix=$2 library=$3 wine_run=$4 send=$5 dir=$6
 mkdir -p "$dir"
 dir=$(cd "$dir" && pwd)
 rm -f "$dir"/*.trace "$dir"/*.log "$dir"/*.err
-failures=0
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
+source "$(dirname "$0")/send_checks.sh"
 
 # run NAME [BOARD_SETTING=VALUE...] -- ARGS...: shiftlamp-send.exe ARGS with
 # the board; $status is its exit status, NAME.err its standard error.
@@ -26,11 +22,6 @@ run() {
   "$with_board" --prefix "$prefix" --library "$library" --port COM12 --other COM13 --dir "$dir" \
     --trace "$dir/$name.trace" --log "$dir/$name.log" "${settings[@]}" -- \
     bash -c 'err=$1; shift; exec "$@" 2>"$err"' _ "$dir/$name.err" "$wine_run" "$send" "$@" || status=$?
-}
-
-# The outputs after each latch pulse (break active: 1, or 0 with invert).
-latched() {
-  awk -v active="$2" '$2 == "BREAK" { if ($3 == active) seen = 1; else if (seen) { sub("outputs=", "", $8); printf "%s ", $8; seen = 0 } }' "$1"
 }
 
 run plain -- --port COM12 --step-ms 1 0xA5 0x00 0xFF 0x5A 0x01 0x80
