@@ -1,12 +1,17 @@
 #!/usr/bin/env bash
-# run.sh [--board COMn | --no-board] [COMn=DEVICE ...]
+# run.sh [--arch i686|x86-64] [--board COMn | --no-board] [COMn=DEVICE ...]
 #
 # Builds the Windows program and runs it under Wine on your X display, in a
-# prefix of its own (build/windows/run-prefix), inside guard.sh. Nothing
+# prefix of its own (build/TREE/run-prefix), inside guard.sh. Nothing
 # needs to be plugged in: COM1 is attached to the simulated register board
 # (tools/board), and the board's eight outputs are shown live in this
 # terminal as a row of lamps that change as Send is pressed.
 #
+#   --arch ARCH    which build runs: i686 (the product, build/windows; it
+#                  needs a machine that runs 32-bit programs) or x86-64 (the
+#                  same program as a 64-bit one, build/windows64, under
+#                  64-bit Wine). By default i686 where 32-bit programs run,
+#                  x86-64 elsewhere; SHIFTLAMP_ARCH sets it as well.
 #   --board COMn   the board is on port n instead (1 to 10)
 #   --no-board     no board, no lamps: every port not given as COMn=DEVICE
 #                  is hidden
@@ -18,7 +23,7 @@
 # Every other port of COM1 to COM10 is hidden for the run (the program then
 # reports that it cannot open it). When the program ends, the viewer, the
 # board's pseudo-terminals and the prefix's wineserver are ended too. The
-# board's trace is kept in build/windows/run/board.trace until the next run,
+# board's trace is kept in build/TREE/run/board.trace until the next run,
 # which keeps it as board.trace.previous (tools/board/lamps --once shows
 # either again).
 #
@@ -30,13 +35,8 @@ set -euo pipefail
 caller_dir=$PWD
 cd "$(dirname "$0")/.."
 root=$PWD
-
-prefix=${SHIFTLAMP_RUN_PREFIX:-$root/build/windows/run-prefix}
-run_dir=${SHIFTLAMP_RUN_DIR:-$root/build/windows/run}
-[[ $prefix == /* ]] || prefix=$caller_dir/$prefix
-[[ $run_dir == /* ]] || run_dir=$caller_dir/$run_dir
-exe=$root/build/windows/src/app/shiftlamp.exe
-library=$root/build/windows/tools/board/libshiftlamp_board.so
+# shellcheck source=machine.sh
+source scripts/machine.sh
 
 # Usage errors end with status 64, naming the offending word.
 usage() {
@@ -72,9 +72,15 @@ check_device() {
 }
 
 board=COM1
+arch=${SHIFTLAMP_ARCH:-auto}
 declare -A devices=()
 while [ $# -gt 0 ]; do
   case $1 in
+    --arch)
+      arch=${2:-}
+      windows_tree "$arch" || usage_error "--arch takes i686 or x86-64, got '$arch'"
+      shift 2
+      ;;
     --board)
       port=${2:-}
       port=${port^^}
@@ -97,6 +103,22 @@ while [ $# -gt 0 ]; do
       ;;
   esac
 done
+windows_tree "$arch" || usage_error "SHIFTLAMP_ARCH takes i686 or x86-64, got '$arch'"
+# Wine runs the i686 program as a 32-bit Linux process; some kernels cannot
+# start one at all, and Wine would fail with a puzzling message.
+if [ "$tree_arch" = i686 ] && ! machine_runs_32bit; then
+  echo "run.sh: this machine's kernel cannot run 32-bit programs, which Wine needs for the i686" \
+    "shiftlamp.exe; the same program built for x86-64 runs here: scripts/run.sh --arch x86-64" >&2
+  exit 69
+fi
+prefix=${SHIFTLAMP_RUN_PREFIX:-$root/$tree_dir/run-prefix}
+run_dir=${SHIFTLAMP_RUN_DIR:-$root/$tree_dir/run}
+[[ $prefix == /* ]] || prefix=$caller_dir/$prefix
+[[ $run_dir == /* ]] || run_dir=$caller_dir/$run_dir
+exe=$root/$tree_dir/src/app/shiftlamp.exe
+library=$root/$tree_dir/tools/board/libshiftlamp_board.so
+echo "Running the $tree_arch build: $tree_dir/src/app/shiftlamp.exe"
+
 if [ -n "$board" ] && [ -n "${devices[$board]:-}" ]; then
   echo "$board is ${devices[$board]}: no simulated board this time"
   board=''
@@ -150,21 +172,9 @@ take_lock "$prefix" "the prefix"
 take_lock "$run_dir" "the run directory"
 
 if [ "${SHIFTLAMP_RUN_BUILD:-1}" != 0 ]; then
-  scripts/install-deps.sh --run
-  cmake --preset windows >/dev/null
-fi
-
-# Wine runs the 32-bit program as a 32-bit Linux process; some kernels
-# cannot start one at all, and Wine would fail with a puzzling message.
-if [ -e build/windows/CMakeFiles/host32_probe ] && ! build/windows/CMakeFiles/host32_probe 2>/dev/null; then
-  echo "run.sh: this machine's kernel cannot run 32-bit programs, which Wine needs for the 32-bit" \
-    "shiftlamp.exe; the command line runs natively instead: cmake --workflow --preset cli, then" \
-    "build/cli/src/cli/shiftlamp-send --help" >&2
-  exit 69
-fi
-
-if [ "${SHIFTLAMP_RUN_BUILD:-1}" != 0 ]; then
-  cmake --build --preset windows --target shiftlamp shiftlamp_board_preload -j2
+  scripts/install-deps.sh --run "$tree_arch"
+  cmake --preset "$tree_preset" >/dev/null
+  cmake --build --preset "$tree_preset" --target shiftlamp shiftlamp_board_preload -j2
 fi
 
 # A new prefix hides COM1 to COM32, so that Wine's own mapping of the

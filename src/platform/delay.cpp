@@ -7,12 +7,16 @@ namespace {
 int TimerPeriodSet = 0;
 }  // namespace
 
-void DelayMs(int32_t milliseconds) {
+void DelayPrepare() {
     if (TimerPeriodSet == 0) {
         OsTimerPeriod1ms();
         // Set even if the request was refused: it is not worth repeating.
         TimerPeriodSet = 1;
     }
+}
+
+void DelayMs(int32_t milliseconds) {
+    DelayPrepare();
     OsSleepMs(milliseconds);
 }
 

@@ -8,5 +8,11 @@
 // gives it back, so every later delay has 1 ms granularity.
 void DelayMs(int32_t milliseconds);
 
-// 1 once the first DelayMs has asked for the 1 ms period.
+// Asks for the 1 ms period now unless a delay already has: a caller about
+// to start a timed sequence pays for the request (loading the multimedia
+// library, several milliseconds) before the sequence's first step, not
+// inside its first wait. The program does not pay it at start-up.
+void DelayPrepare();
+
+// 1 once DelayPrepare or the first DelayMs has asked for the 1 ms period.
 int DelayTimerPeriodSet();

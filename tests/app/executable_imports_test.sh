@@ -1,17 +1,25 @@
 #!/usr/bin/env bash
-# executable_imports_test.sh OBJDUMP EXE [console]
+# executable_imports_test.sh OBJDUMP WINDRES EXE BITS [console]
 #
-# The product is a 32-bit GUI program (no console) of at most 64 KiB that
-# imports only libraries every Windows system has: the C++ runtime, threads
-# and the compiler's helpers are linked in, not imported. With "console":
-# the command line, a 32-bit console program under the same rule for its
-# imports (and the shell's, for its wide command line), of any size.
+# A product executable of the tree whose programs are BITS (32: PE32, i686;
+# 64: PE32+, x86-64) wide. The window program is a GUI program (no console)
+# of at most 64 KiB (i686) or 72 KiB (x86-64) that imports only libraries
+# every Windows system has: the C++ runtime, threads and the compiler's
+# helpers are linked in, not imported. With "console": the command line, a
+# console program under the same rule for its imports (and the shell's, for
+# its wide command line), of any size. Both carry the manifest that asks for
+# version 6 of the common controls of their own processor.
 set -euo pipefail
-objdump=$1 exe=$2 kind=${3:-gui}
+objdump=$1 windres=$2 exe=$3 bits=$4 kind=${5:-gui}
 
 headers=$("$objdump" -p "$exe")
 status=0
-grep -Eq '^Magic[[:space:]]+010b' <<<"$headers" || { echo "not a PE32 (32-bit) image"; status=1; }
+case $bits in
+  32) magic=010b image="PE32 (32-bit)" arch=x86 limit=65536 ;;
+  64) magic=020b image="PE32+ (64-bit)" arch=amd64 limit=73728 ;;
+  *) echo "usage: $0 OBJDUMP WINDRES EXE 32|64 [console]" >&2; exit 2 ;;
+esac
+grep -Eq "^Magic[[:space:]]+$magic" <<<"$headers" || { echo "not a $image image"; status=1; }
 system_dlls=" kernel32.dll user32.dll gdi32.dll comctl32.dll ole32.dll winmm.dll msvcrt.dll advapi32.dll "
 if [ "$kind" = console ]; then
   grep -Eq '^Subsystem[[:space:]]+00000003' <<<"$headers" || { echo "not the Windows console subsystem"; status=1; }
@@ -30,7 +38,19 @@ for dll in $imports; do
 done
 echo "imports:" $imports
 
+# The manifest as the resource compiler reads it back from the image; its
+# quotes come doubled.
+resources=$("$windres" -i "$exe" -O rc 2>&1 || true)
+if ! grep -q 'RT_MANIFEST' <<<"$resources"; then
+  echo "no application manifest"
+  status=1
+elif ! grep -q 'Microsoft.Windows.Common-Controls""[[:space:]]*version=""6.0.0.0' <<<"$resources" ||
+     ! grep -q "processorArchitecture=\"\"$arch\"\"" <<<"$resources"; then
+  echo "the manifest does not ask for version 6.0.0.0 of the $arch common controls"
+  status=1
+fi
+
 size=$(stat -c %s "$exe")
 echo "size: $size bytes"
-[ "$kind" = console ] || [ "$size" -le 65536 ] || { echo "larger than 64 KiB"; status=1; }
+[ "$kind" = console ] || [ "$size" -le "$limit" ] || { echo "larger than $((limit / 1024)) KiB"; status=1; }
 exit $status

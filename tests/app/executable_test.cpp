@@ -200,9 +200,16 @@ TEST(ProgramFileTest, ItsOnlyResourceIsTheCommonControlsManifest) {
     const size_t identity = manifest.find("<assemblyIdentity");
     ASSERT_NE(identity, std::string::npos);
     const std::string element = manifest.substr(identity, manifest.find("/>", identity) - identity);
+    // The controls of the program's own processor: a 64-bit program is not
+    // lent the x86 ones.
+#ifdef _WIN64
+    const char* architecture = "processorArchitecture=\"amd64\"";
+#else
+    const char* architecture = "processorArchitecture=\"x86\"";
+#endif
     for (const char* attribute :
-         {"type=\"win32\"", "name=\"Microsoft.Windows.Common-Controls\"", "version=\"6.0.0.0\"",
-          "processorArchitecture=\"x86\"", "publicKeyToken=\"6595b64144ccf1df\"", "language=\"*\""})
+         {"type=\"win32\"", "name=\"Microsoft.Windows.Common-Controls\"", "version=\"6.0.0.0\"", architecture,
+          "publicKeyToken=\"6595b64144ccf1df\"", "language=\"*\""})
         EXPECT_NE(element.find(attribute), std::string::npos) << attribute;
     EXPECT_NE(manifest.find("<dependentAssembly>"), std::string::npos);
     // Nothing else is asked for: one identity, the dependency's.

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/transfer_testing.h"
+#include "platform/delay.h"
 #include "serial/comm_device_fake.h"
 #include "serial/serial_port.h"
 #include "support/main_heap.h"
@@ -86,10 +87,11 @@ std::vector<int32_t> Escapes(const FakeCommDevice& fake) {
 struct Wait {
     int32_t ms;
     size_t callsBefore;
+    int periodSet;  // whether the 1 ms timer period was in force
 };
 const FakeCommDevice* WaitDevice = nullptr;
 std::vector<Wait> Waits;
-void RecordWait(int32_t ms) { Waits.push_back({ms, WaitDevice->calls.size()}); }
+void RecordWait(int32_t ms) { Waits.push_back({ms, WaitDevice->calls.size(), DelayTimerPeriodSet()}); }
 
 class TransferTest : public MainHeapTest {
 protected:
@@ -173,6 +175,14 @@ const std::vector<int32_t> SAMPLE_LINES = {
     COMM_SETRTS, COMM_SETDTR, COMM_CLRDTR,  // LED 1
     COMM_SETBREAK, COMM_CLRBREAK,
 };
+
+// No test before this one takes real waits, which would have asked for the
+// period already.
+TEST_F(TransferTest, TheTimerPeriodIsInForceBeforeTheFirstLineChange) {
+    ASSERT_NE(Transfer(0), 0);
+    ASSERT_FALSE(Waits.empty());
+    EXPECT_EQ(Waits.front().periodSet, 1);
+}
 
 TEST_F(TransferTest, DrivesTheLinesInOrderWithEveryLevelComplementedByInvert) {
     for (int32_t invert : {0, 1}) {

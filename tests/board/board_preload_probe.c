@@ -1,8 +1,9 @@
-/* The board's preload library in a plain 32-bit Linux process, without Wine:
- * the process loads it through LD_PRELOAD (set by the test), makes its own
- * pseudo-terminals, names one of them as the board and then checks what the
- * modem-control requests do on it and on the other one, against the kernel's
- * own answers (a raw system call, which no library can intercept).
+/* The board's preload library in a plain Linux process of the word size of
+ * the Wine it serves, without Wine: the process loads it through LD_PRELOAD
+ * (set by the test), makes its own pseudo-terminals, names one of them as
+ * the board and then checks what the modem-control requests do on it and on
+ * the other one, against the kernel's own answers (a raw system call, which
+ * no library can intercept).
  *
  * Usage: board_preload_probe CASE TRACE_FILE
  * Exit status 0 when every check held; each failed check prints one line. */
@@ -18,8 +19,10 @@
 #include <termios.h>
 #include <unistd.h>
 
-/* The entry a C library built for 64-bit time calls; defined by the board. */
-int __ioctl_time64(int fd, unsigned long request, ...);
+/* The entry a 32-bit C library built for 64-bit time calls; defined by the
+ * board. A 64-bit C library has no such entry: there only the preloaded
+ * board provides it, so the reference is weak for the link. */
+int __ioctl_time64(int fd, unsigned long request, ...) __attribute__((weak));
 
 static int Failures;
 

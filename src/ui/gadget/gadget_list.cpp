@@ -12,13 +12,10 @@ namespace {
 
 constexpr int32_t kStackStep = 10;
 
-// "ZK_GadgetStack_" and the module's instance handle as a signed decimal
-// (user32's formatting, as for the window class names).
+// "ZK_GadgetStack_" and the module's instance handle as a signed decimal.
 struct PropertyName {
     wchar_t text[40];
-    PropertyName() {
-        wsprintfW(text, L"ZK_GadgetStack_%d", static_cast<int>(reinterpret_cast<intptr_t>(WindowModule())));
-    }
+    PropertyName() { WindowNumberedName(text, L"ZK_GadgetStack_", reinterpret_cast<intptr_t>(WindowModule())); }
 };
 
 // The top-level window in which the current gadget list lies.

@@ -25,14 +25,10 @@ HCURSOR ClassCursor = nullptr;
 
 void WindowFreeCallback(intptr_t number) { WindowClose(number); }
 
-// "WindowClass_" and the window number (or handle) as a signed decimal,
-// formatted by user32: the C library's printf would bring its whole
-// formatting engine into the program for one number.
+// "WindowClass_" and the window number (or handle) as a signed decimal.
 struct ClassName {
-    wchar_t text[32];
-    explicit ClassName(intptr_t number) {
-        wsprintfW(text, L"WindowClass_%d", static_cast<int>(number));
-    }
+    wchar_t text[40];
+    explicit ClassName(intptr_t number) { WindowNumberedName(text, L"WindowClass_", number); }
 };
 
 // The flags argument taken apart.
@@ -91,6 +87,25 @@ void ShowOrDefer(HWND handle, int command) {
 
 HINSTANCE WindowModule() {
     return Process.moduleHandle ? static_cast<HINSTANCE>(Process.moduleHandle) : GetModuleHandleW(nullptr);
+}
+
+void WindowNumberedName(wchar_t* text, const wchar_t* prefix, intptr_t number) {
+    while (*prefix) *text++ = *prefix++;
+    // Digits from the magnitude as unsigned, so that the most negative
+    // number has one too.
+    uintptr_t magnitude = static_cast<uintptr_t>(number);
+    if (number < 0) {
+        *text++ = L'-';
+        magnitude = 0 - magnitude;
+    }
+    wchar_t digits[20];
+    int count = 0;
+    do {
+        digits[count++] = static_cast<wchar_t>(L'0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    while (count > 0) *text++ = digits[--count];
+    *text = 0;
 }
 
 int32_t WindowLayerInit() {

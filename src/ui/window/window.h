@@ -36,6 +36,12 @@ struct Window {
 // module handle, or the executable's when none was set.
 HINSTANCE WindowModule();
 
+// PREFIX followed by NUMBER as a signed decimal, into TEXT (room for the
+// prefix and 21 more characters). The whole pointer-sized number is written:
+// in a 64-bit process a handle does not fit an int, and two handles must not
+// give one name.
+void WindowNumberedName(wchar_t* text, const wchar_t* prefix, intptr_t number);
+
 // Start-up: the window table, the class icon and the arrow cursor. Returns 0
 // when memory is exhausted.
 int32_t WindowLayerInit();

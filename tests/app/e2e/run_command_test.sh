@@ -2,7 +2,8 @@
 # run_command_test.sh RUN_SH PREFIX WINE_RUN PROBE WORK_DIR
 #
 # The README's run command as a newcomer uses it, on an X display (Xvfb),
-# with the build it finds (SHIFTLAMP_RUN_BUILD=0) and the test prefix:
+# with the build it finds (SHIFTLAMP_RUN_BUILD=0; SHIFTLAMP_ARCH, set by the
+# test, names the tree) and the test prefix:
 #   - with nothing plugged in, COM1 is the simulated board: two Sends by
 #     real clicks reach its outputs, and the lamp row printed by the run
 #     shows them; Alt+F4 ends the program, the run ends with status 0, and
@@ -102,8 +103,14 @@ refused() {
   [ ! -e "$dir/refused/prefix" ] || e2e_fail "run.sh $*: made a prefix"
 }
 mkdir -p "$dir/refused"
-refused 0 "run.sh [--board COMn | --no-board]" --help
+refused 0 "run.sh [--arch i686|x86-64] [--board COMn | --no-board]" --help
 refused 64 "unknown option '--bogus'" --bogus
+refused 64 "--arch takes i686 or x86-64, got 'sparc'" --arch sparc
+# shellcheck source=../../../scripts/machine.sh
+source "$(dirname "$run_sh")/machine.sh"
+if ! machine_runs_32bit; then
+  refused 69 "the same program built for x86-64 runs here: scripts/run.sh --arch x86-64" --arch i686
+fi
 refused 64 "--board takes COM1 to COM10, got 'COM11'" --board COM11
 refused 69 "COM2=$dir/none: no such device" COM2=$dir/none
 refused 69 "COM2=$dir: not a serial device" COM2=$dir

@@ -205,7 +205,7 @@ TEST_F(WindowTest, AnUnnumberedWindowIsKnownByItsHandle) {
     Window* window = WindowLookup(handle);
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(GetPropW(window->handle, L"ZK_WindowID"), reinterpret_cast<HANDLE>(handle + 1));
-    const std::wstring className = L"WindowClass_" + std::to_wstring(static_cast<int>(handle));
+    const std::wstring className = L"WindowClass_" + std::to_wstring(handle);
     EXPECT_EQ(FindWindowW(className.c_str(), nullptr), window->handle);
     HWND hwnd = window->handle;
     EXPECT_EQ(WindowClose(handle), 1);
@@ -287,3 +287,18 @@ TEST_F(WindowTest, NotedPropertiesReadAsTheWindowSystemHasThem) {
 }
 
 }  // namespace
+
+TEST(WindowNumberedNameTest, WritesTheWholeNumberAsASignedDecimal) {
+    wchar_t text[40];
+    const std::pair<intptr_t, const wchar_t*> cases[] = {
+        {0, L"N_0"}, {-1, L"N_-1"}, {INT32_MAX, L"N_2147483647"}, {INT32_MIN, L"N_-2147483648"},
+#ifdef _WIN64
+        {INTPTR_MAX, L"N_9223372036854775807"}, {INTPTR_MIN, L"N_-9223372036854775808"},
+        {intptr_t{1} << 32, L"N_4294967296"},
+#endif
+    };
+    for (const auto& [number, expected] : cases) {
+        WindowNumberedName(text, L"N_", number);
+        EXPECT_STREQ(text, expected);
+    }
+}
