@@ -13,11 +13,13 @@
 # board's pseudo-terminal, whose path it finds in $SHIFTLAMP_BOARD_DEVICE;
 # nothing is mapped and no Wine is involved.
 #
-# Options (defaults for the repository's windows build tree):
+# Options (defaults for the repository's Windows build tree that runs on
+# this machine, TREE: build/windows where 32-bit programs run, otherwise
+# build/windows64; SHIFTLAMP_ARCH=i686 or x86-64 names one):
 #   --native         a native program, the native tree's library
 #                    (build/native/tools/board/libshiftlamp_board.so)
-#   --prefix DIR     Wine prefix                 (build/windows/wineprefix)
-#   --library FILE   the board's preload library (build/windows/tools/board/libshiftlamp_board.so)
+#   --prefix DIR     Wine prefix                 (TREE/wineprefix)
+#   --library FILE   the board's preload library (TREE/tools/board/libshiftlamp_board.so)
 #   --port COMn      the board's port            (COM3)
 #   --other COMm     also map COMm to the pair's other end, a plain
 #                    pseudo-terminal that is not the board
@@ -30,8 +32,11 @@
 # given before "--"; tools/board/board_preload.c lists the settings.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
-prefix=$root/build/windows/wineprefix
-library=$root/build/windows/tools/board/libshiftlamp_board.so
+# shellcheck source=../../scripts/machine.sh
+source "$root/scripts/machine.sh"
+windows_tree "${SHIFTLAMP_ARCH:-auto}" || { echo "with_board.sh: SHIFTLAMP_ARCH takes i686 or x86-64" >&2; exit 2; }
+prefix=$root/$tree_dir/wineprefix
+library=$root/$tree_dir/tools/board/libshiftlamp_board.so
 port=COM3 other='' dir='' trace='' log='' native=0 library_given=0
 settings=()
 
@@ -60,7 +65,7 @@ if [ "$native" -eq 1 ] && [ "$library_given" -eq 0 ]; then
   library=$root/build/native/tools/board/libshiftlamp_board.so
 fi
 if [ ! -f "$library" ]; then
-  echo "with_board.sh: no board library at $library (build the $([ "$native" -eq 1 ] && echo native || echo windows) preset)" >&2
+  echo "with_board.sh: no board library at $library (build the $([ "$native" -eq 1 ] && echo native || echo "$tree_preset") preset)" >&2
   exit 2
 fi
 
