@@ -79,12 +79,15 @@ else
 fi
 phase "done"
 
-# One line for all runs, from CTest's own summaries.
+# One line for all runs, from CTest's own summaries; a test that ran but
+# skipped itself counts as skipped, not passed.
 passed=0 failed=0
 while read -r fail total; do
   passed=$((passed + total - fail))
   failed=$((failed + fail))
 done < <(sed -n 's/.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\).*/\1 \2/p' "$log")
+skipped=$(grep -c -E 'Test +#[0-9]+: .* Skipped' "$log")
+passed=$((passed - skipped))
 rm -f "$log"
 [ "$failed" -gt 0 ] && status=1
 if ! machine_runs_32bit; then
@@ -97,5 +100,5 @@ if ! machine_runs_32bit; then
   fi
 fi
 echo
-echo "${passed} passed, ${failed} failed"
+echo "${passed} passed, ${failed} failed, ${skipped} skipped"
 exit $status

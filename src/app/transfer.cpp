@@ -24,12 +24,13 @@ void Step(int32_t line, int32_t level, int32_t* result) {
 void TransferUseDelay(TransferDelayFn delay) { Delay = delay ? delay : DelayMs; }
 
 int32_t TransferToRegister(const char16_t* portName, int32_t invert, LedStateFn ledState, void* context) {
+    // The timer period is in force before the port opens, so that the first
+    // step is as long as every other and the port is not held open while
+    // the period is asked for.
+    DelayPrepare();
     if (!SerialPortOpen(PORT_NUMBER, portName, 9600, 0, 8, 1.0f, HANDSHAKE_NONE, 255, 255))
         return TRANSFER_NOT_OPENED;
     int32_t result = TRANSFER_DONE;
-    // The timer period is in force before the first change, so that the
-    // first step is as long as every other.
-    DelayPrepare();
 
     // Invert serves wiring with an inverting stage between the port and the
     // register: every level is complemented, so the register itself still
