@@ -8,9 +8,11 @@
 # times (100 by default) by posting the button's click message (BM_CLICK)
 # from a probe, all at once: the presses wait in the program's queue and the
 # transfers run back to back. Checks that each left 0x55 on the outputs and
-# reports the step intervals, the transfer times and the time from one
-# close to the next open (bench/board_trace_stats.sh). The trace is kept in
-# TREE/bench.
+# reports, from the board's trace (bench/board_trace_stats.sh), the first
+# transfer after the program started on its own, its first step interval
+# apart (it pays for whatever the first Send sets up), then the step
+# intervals and transfer times of the others and the time from one close to
+# the next open. The trace is kept in TREE/bench.
 #
 # Pattern 0x55 with invert on and an inverter in the board's wiring makes
 # every step a line change, so that every step shows in the trace.

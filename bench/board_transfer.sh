@@ -6,8 +6,9 @@
 # which on its first line, sends
 # TRANSFERS (100 by default) transfers with tools/board/board_drive on the
 # board's port, checks that the register holds the pattern, and reports the
-# step intervals and transfer times from the board's trace
-# (bench/board_trace_stats.sh). The trace is kept in TREE/bench.
+# step intervals and transfer times from the board's trace, the first
+# transfer apart (bench/board_trace_stats.sh). The trace is kept in
+# TREE/bench.
 #
 # Pattern 0x55 with invert on makes every step a line change, so that every
 # step shows in the trace: RTS alternates, and the clock and latch start
