@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # app_idle_cpu.sh [SECONDS]: the processor time the idle shiftlamp.exe takes
 # under Wine and Xvfb, against the program that only opens one window
-# (minimal_window.exe). Builds the windows preset; in the build tree's test
-# prefix, for each program: starts the prefix's wineserver, starts the
+# (minimal_window.exe). Builds the Windows tree that runs on this machine
+# (scripts/windows-tree.sh: build/windows, or build/windows64 where 32-bit
+# programs do not run; SHIFTLAMP_ARCH chooses too) and says which on its
+# first line; in the tree's test prefix, for each program: starts the prefix's wineserver, starts the
 # program, waits for its window and two seconds more, then reads the user
 # and system time (utime + stime of /proc/PID/stat, all threads, 10 ms
 # ticks) and the context switches (every thread's, /proc/PID/task/*/status)
@@ -15,11 +17,17 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
+# shellcheck source=scripts/windows-tree.sh
+
+source scripts/windows-tree.sh
+
 if [ "${1:-}" = --inside ]; then
   seconds=$2
-  prefix=$root/build/windows/wineprefix
+  use_windows_tree bench/app_idle_cpu.sh quiet
+  tree=$root/$tree_dir
+  prefix=$tree/wineprefix
   export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-  wine_run=$root/build/windows/wine-run
+  wine_run=$tree/wine-run
   [ -f "$prefix/system.reg" ] || scripts/wine-prefix.sh "$prefix" setup
   # Unmanaged, as in the tests: no wait for a window manager at the close.
   for exe in shiftlamp.exe minimal_window.exe; do
@@ -33,8 +41,8 @@ if [ "${1:-}" = --inside ]; then
   switches() { cat /proc/"$1"/task/*/status 2>/dev/null | awk '/ctxt_switches/ { n += $2 } END { print n + 0 }'; }
 
   printf '%-20s %8s %12s %10s %14s %12s\n' "" "cpu ms" "of one core" "wake-ups/s" "server cpu ms" "server w/s"
-  for program in "$root/build/windows/src/app/shiftlamp.exe:Shiftlamp" \
-                 "$root/build/windows/bench/minimal_window.exe:Minimal"; do
+  for program in "$tree/src/app/shiftlamp.exe:Shiftlamp" \
+                 "$tree/bench/minimal_window.exe:Minimal"; do
     exe=${program%:*} title=${program##*:}
     scripts/wine-prefix.sh "$prefix" stop
     wineserver -f -p >/dev/null 2>&1 &
@@ -60,8 +68,9 @@ if [ "${1:-}" = --inside ]; then
   done
 else
   seconds=${1:-10}
-  cmake --preset windows >/dev/null
-  cmake --build --preset windows -j2 >/dev/null
+  use_windows_tree bench/app_idle_cpu.sh
+  cmake --preset "$tree_preset" >/dev/null
+  cmake --build --preset "$tree_preset" -j2 >/dev/null
   echo "Idle for $seconds s under Wine and Xvfb, after the window appeared (10 ms resolution)"
   scripts/guard.sh xvfb-run -a -s '-screen 0 1280x1024x24' "$0" --inside "$seconds"
 fi

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # app_long_use.sh [SENDS]: long use of the real shiftlamp.exe under Wine and
-# Xvfb, with the simulated register board on COM1. Builds the windows
-# preset, starts the program, ticks LEDs 1, 3, 5 and 7, then presses Send
+# Xvfb, with the simulated register board on COM1. Builds the Windows tree
+# that runs on this machine (scripts/windows-tree.sh; SHIFTLAMP_ARCH chooses
+# too) and says which on its first line, starts the program, ticks LEDs 1, 3, 5 and 7, then presses Send
 # SENDS times (1000 by default), 100 presses at a time posted by a probe
 # (BM_CLICK), waiting after each hundred until the board has seen them end.
 # Before the first press and after each hundred it prints what the process
@@ -9,7 +10,7 @@
 # system does not keep them), its handle count (GetProcessHandleCount), the
 # handles it holds counted one by one, its windows, and, from Linux, its
 # open descriptors and resident memory. Growth from the first hundred to the
-# last is a leak; the last lines say what grew. Files in build/windows/bench.
+# last is a leak; the last lines say what grew. Files in TREE/bench.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -59,7 +60,11 @@ if [ "${1:-}" = --inside ]; then
   [ "$E2E_FAILURES" -eq 0 ]
 else
   sends=${1:-1000}
+  # shellcheck source=scripts/windows-tree.sh
+  source scripts/windows-tree.sh
+  use_windows_tree bench/app_long_use.sh
   echo "$sends presses of Send in shiftlamp.exe under Wine, the board on COM1, pattern 0x55"
+  # shellcheck source=bench/app_bench.sh
   source bench/app_bench.sh
   app_bench_run app_long_use -- "$sends"
   latched=$(grep -c ' close .* outputs=0x55 ' "$trace" || true)

@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
 # app_transfer.sh [TRANSFERS]: the real shiftlamp.exe's transfers, timed by
-# the simulated register board under Wine and Xvfb. Builds the windows
-# preset, starts the program with the board on COM1, ticks "Инвертировать"
+# the simulated register board under Wine and Xvfb. Builds the Windows tree
+# that runs on this machine (scripts/windows-tree.sh: build/windows, or
+# build/windows64 where 32-bit programs do not run; SHIFTLAMP_ARCH chooses
+# too) and says which on its first line, starts the program with the board on COM1, ticks "Инвертировать"
 # and LEDs 1, 3, 5 and 7 with xdotool clicks, then presses Send TRANSFERS
 # times (100 by default) by posting the button's click message (BM_CLICK)
 # from a probe, all at once: the presses wait in the program's queue and the
 # transfers run back to back. Checks that each left 0x55 on the outputs and
-# reports the step intervals, the transfer times and the time from one
-# close to the next open (bench/board_trace_stats.sh). The trace is kept in
-# build/windows/bench.
+# reports, from the board's trace (bench/board_trace_stats.sh), the first
+# transfer after the program started on its own, its first step interval
+# apart (it pays for whatever the first Send sets up), then the step
+# intervals and transfer times of the others and the time from one close to
+# the next open. The trace is kept in TREE/bench.
 #
 # Pattern 0x55 with invert on and an inverter in the board's wiring makes
 # every step a line change, so that every step shows in the trace.
@@ -31,6 +35,10 @@ if [ "${1:-}" = --inside ]; then
   [ "$E2E_FAILURES" -eq 0 ]
 else
   transfers=${1:-100}
+  # shellcheck source=scripts/windows-tree.sh
+  source scripts/windows-tree.sh
+  use_windows_tree bench/app_transfer.sh
+  # shellcheck source=bench/app_bench.sh
   source bench/app_bench.sh
   app_bench_run app_transfer SHIFTLAMP_BOARD_INVERT=1 -- "$transfers"
 

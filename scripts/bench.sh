@@ -1,19 +1,24 @@
 #!/usr/bin/env bash
 # bench.sh [ARGS...]: builds the optimised native tree (preset
-# native-release) and the Windows tree, then runs every benchmark program:
-# natively, and the Windows ones under Wine in the Windows tree's own prefix,
-# inside guard.sh and Xvfb. ARGS go to every program (bench_transfer: the
+# native-release) and the Windows tree that runs on this machine
+# (scripts/windows-tree.sh: build/windows, or build/windows64 where 32-bit
+# programs do not run; SHIFTLAMP_ARCH=i686|x86-64 chooses), says which on its
+# first line, then runs every benchmark program: natively, and the Windows
+# ones under Wine in that tree's own prefix, inside guard.sh and Xvfb. ARGS go to every program (bench_transfer: the
 # number of transfers; bench_startup: the number of program starts;
 # bench/board_transfer.sh and app_transfer.sh: the number of transfers the
 # simulated board times). app_long_use.sh always presses Send 1,000 times.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# shellcheck source=scripts/windows-tree.sh
+source scripts/windows-tree.sh
+use_windows_tree scripts/bench.sh
 
 build() {
   cmake --preset "$1" >/dev/null && cmake --build --preset "$1" -j2
 }
 build native-release
-build windows
+build "$tree_preset"
 
 for program in build/native-release/bench/bench_*; do
   [ -x "$program" ] || continue
@@ -25,26 +30,27 @@ done
 echo "== native, simulated board: cli_send.sh"
 bench/cli_send.sh
 
-prefix=$PWD/build/windows/wineprefix
+tree=$PWD/$tree_dir
+prefix=$tree/wineprefix
 # Prefix set-up, runs and server stop all inside the guard (no real port)
 # and a display of their own (the start-up benchmark opens the window).
 scripts/guard.sh xvfb-run -a -s '-screen 0 1280x1024x24' bash -c '
-  prefix=$1; shift
+  tree=$1 prefix=$2; shift 2
   status=0
   scripts/wine-prefix.sh "$prefix" setup
   # Every program bench_startup starts runs unmanaged, as in the tests: none
   # waits for a window manager when it closes.
   for exe in shiftlamp.exe win32_window.exe minimal_window.exe; do
-    build/windows/wine-run reg add "HKCU\\Software\\Wine\\AppDefaults\\$exe\\X11 Driver" \
+    "$tree/wine-run" reg add "HKCU\\Software\\Wine\\AppDefaults\\$exe\\X11 Driver" \
       /v Managed /d N /f >/dev/null 2>&1
   done
-  for program in build/windows/bench/bench_*.exe; do
+  for program in "$tree"/bench/bench_*.exe; do
     [ -f "$program" ] || continue
     echo "== Wine: ${program##*/}"
-    build/windows/wine-run "$program" "$@" || status=1
+    "$tree/wine-run" "$program" "$@" || status=1
   done
   scripts/wine-prefix.sh "$prefix" stop
-  exit $status' bench "$prefix" "$@"
+  exit $status' bench "$tree" "$prefix" "$@"
 
 # The transfer as the simulated register board sees it, under Wine: the
 # product's transfer code alone, then the real program pressed by a probe.

@@ -1,20 +1,26 @@
 #!/usr/bin/env bash
-# screenshot.sh [OUT]: builds the Windows program, runs it under Wine on a
-# display of its own (Xvfb), and saves a picture of its window to OUT
-# (build/windows/screenshot.png by default, outside the tracked tree: the
-# README's picture is refreshed by naming it, docs/screenshot.png). Without
-# a window manager the window shows without a title bar: the picture is its
-# client area.
+# screenshot.sh [OUT]: builds the Windows program of the tree that runs on
+# this machine (scripts/windows-tree.sh: build/windows, or build/windows64
+# where 32-bit programs do not run; SHIFTLAMP_ARCH=i686|x86-64 chooses) and
+# says which on its first line, runs it under Wine on a display of its own
+# (Xvfb) in the tree's run-prefix (SHIFTLAMP_RUN_PREFIX names another), and
+# saves a picture of its window to OUT (TREE/screenshot.png by default,
+# outside the tracked tree: the README's picture is refreshed by naming it,
+# docs/screenshot.png). Without a window manager the window shows without a
+# title bar: the picture is its client area.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# shellcheck source=scripts/windows-tree.sh
+source scripts/windows-tree.sh
+use_windows_tree scripts/screenshot.sh
 
-out=$(realpath -m "${1:-build/windows/screenshot.png}")
-prefix=${SHIFTLAMP_RUN_PREFIX:-$PWD/build/windows/run-prefix}
-exe=$PWD/build/windows/src/app/shiftlamp.exe
+out=$(realpath -m "${1:-$tree_dir/screenshot.png}")
+prefix=${SHIFTLAMP_RUN_PREFIX:-$PWD/$tree_dir/run-prefix}
+exe=$PWD/$tree_dir/src/app/shiftlamp.exe
 
 scripts/install-deps.sh
-cmake --preset windows >/dev/null
-cmake --build --preset windows --target shiftlamp -j2
+cmake --preset "$tree_preset" >/dev/null
+cmake --build --preset "$tree_preset" --target shiftlamp -j2
 if [ ! -f "$prefix/system.reg" ]; then
   scripts/guard.sh scripts/wine-prefix.sh "$prefix" setup
 fi

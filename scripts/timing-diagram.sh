@@ -2,8 +2,11 @@
 # timing-diagram.sh [--trace FILE [--pid PID]] [--title TEXT] [--out FILE.svg]
 #
 # Draws the lines of one Send as a timing diagram (SVG), from a real trace
-# of the simulated register board: builds the Windows tree's board
-# (board_drive.exe, the board library, board_vcd), sends pattern 0xA5
+# of the simulated register board: builds the board of the Windows tree
+# that runs on this machine (board_drive.exe, the board library, board_vcd;
+# scripts/windows-tree.sh: build/windows, or build/windows64 where 32-bit
+# programs do not run; SHIFTLAMP_ARCH=i686|x86-64 chooses), says which on its
+# first line, sends pattern 0xA5
 # (invert off, LEDs 1, 3, 6 and 8) once through tools/board/with_board.sh
 # under Wine, converts the trace with board_vcd, turns the VCD into WaveJSON
 # (one column per 10 ms step) and renders it with WaveDrom's command line,
@@ -40,23 +43,28 @@ while [ $# -gt 0 ]; do
 done
 
 title=${title_given:-$title}
+# shellcheck source=scripts/windows-tree.sh
+source scripts/windows-tree.sh
+use_windows_tree scripts/timing-diagram.sh
+tree=$root/$tree_dir
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/shiftlamp-diagram.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-cmake --preset windows >/dev/null
+cmake --preset "$tree_preset" >/dev/null
 if [ -z "$trace" ]; then
-  cmake --build --preset windows --target board_drive shiftlamp_board_preload board_vcd_host >/dev/null
+  cmake --build --preset "$tree_preset" --target board_drive shiftlamp_board_preload board_vcd_host >/dev/null
   trace=$work/board.trace
-  if ! scripts/guard.sh xvfb-run -a tools/board/with_board.sh --trace "$trace" -- \
-    build/windows/wine-run build/windows/tools/board/board_drive.exe COM3 0 1 a5; then
+  if ! scripts/guard.sh xvfb-run -a tools/board/with_board.sh --prefix "$tree/wineprefix" \
+    --library "$tree/tools/board/libshiftlamp_board.so" --trace "$trace" -- \
+    "$tree/wine-run" "$tree/tools/board/board_drive.exe" COM3 0 1 a5; then
     echo "timing-diagram.sh: the Send under Wine failed; --trace FILE draws a trace made elsewhere" >&2
     exit 1
   fi
 else
-  cmake --build --preset windows --target board_vcd_host >/dev/null
+  cmake --build --preset "$tree_preset" --target board_vcd_host >/dev/null
 fi
-build/windows/tools/board/board_vcd --gtkwave ${pid:+--pid "$pid"} "$trace" "$work/board.vcd"
+"$tree/tools/board/board_vcd" --gtkwave ${pid:+--pid "$pid"} "$trace" "$work/board.vcd"
 if [ "$(grep -c '^\$scope' "$work/board.vcd")" -ne 1 ]; then
   echo "timing-diagram.sh: $trace holds several processes; choose one with --pid" >&2
   exit 1
