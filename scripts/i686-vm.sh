@@ -42,10 +42,16 @@ mirror=http://deb.debian.org/debian
 
 # What the tests call, and what Wine and the kernel need besides. The
 # MinGW objdump reads the executables' imports; libstdc++6 serves the
-# host-built 64-bit helpers (board_vcd).
+# host-built 64-bit helpers (board_vcd). Wine's X11 driver uses the X
+# extensions below when they are there, and Wine's fonts when they are
+# there; without them (they are only recommended) it measures text and
+# takes input differently from the machines the tests were written on,
+# which install recommends.
 guest_packages=(
   linux-image-amd64 initramfs-tools kmod
-  wine wine32:i386
+  wine wine32:i386 fonts-wine fonts-liberation
+  libxcursor1:i386 libxi6:i386 libxrandr2:i386 libxrender1:i386 libxfixes3:i386
+  libxinerama1:i386 libxcomposite1:i386 libxxf86vm1:i386
   xvfb xauth x11-utils x11-apps imagemagick xdotool
   socat sigrok-cli cmake procps util-linux
   binutils-mingw-w64-i686 libstdc++6
@@ -127,8 +133,7 @@ make_image() {
   rm -rf "$dir/rootfs"
   # The prefix can only be made where 32-bit Wine runs: in the machine.
   # wine-prefix.sh's setup, run by the tests' fixture, finds it made.
-  local job
-  job=$(new_job)
+  new_job
   cat >"$job/command" <<EOF
 set -e
 export WINEPREFIX=$guest_prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -181,14 +186,13 @@ ensure_image() {
   rm -f "$cache_root/$key.lock"
 }
 
-# Jobs: a host folder the machine mounts by 9p, holding the command to run;
-# the machine leaves its output and status there.
+# new_job: job names a new job, a host folder the machine mounts by 9p,
+# holding the command to run; the machine leaves its output and status
+# there. Removed when the script ends.
 jobs=()
 new_job() {
-  local job
   job=$(mktemp -d "${TMPDIR:-/tmp}/shiftlamp-vm.XXXXXX")
   jobs+=("$job")
-  echo "$job"
 }
 
 # The host's processes of the current run, ended however the script ends.
@@ -215,9 +219,11 @@ run_vm() {
     shift
   fi
   local start=$SECONDS booted=''
+  # tsc=reliable: the emulated TSC is steady, and the guest reads the time
+  # through it instead of the emulated HPET, a device access per read.
   qemu-system-x86_64 "${qemu_machine[@]}" \
     -kernel "$dir/vmlinuz" -initrd "$dir/initrd.img" \
-    -append "root=/dev/vda rw console=ttyS0 quiet panic=-1 init=/usr/local/sbin/shiftlamp-vm-init" \
+    -append "root=/dev/vda rw console=ttyS0 panic=-1 tsc=reliable mitigations=off init=/usr/local/sbin/shiftlamp-vm-init" \
     -drive "$drive" -serial "file:$job/console.log" \
     -virtfs "local,path=$job,mount_tag=job,security_model=none,multidevs=remap" \
     "$@" </dev/null >"$job/qemu.log" 2>&1 &
@@ -269,8 +275,7 @@ run_ctest() {
     fail "no i686 build tree in $tree; build it first: cmake --preset windows && cmake --build --preset windows" 69
   check_tools qemu-system-x86_64
   ensure_image
-  local job
-  job=$(new_job)
+  new_job
   # The checkout at its own path, since the tree's CTest files name it; the
   # prefix from the image's own disk over the tree's (on the share it would
   # be far slower). cache=loose: with mmap or none, pages of large PE
@@ -286,7 +291,7 @@ mkdir -p "\$root"
 mount -t 9p -o trans=virtio,version=9p2000.L,cache=loose,msize=262144 checkout "\$root"
 mkdir -p "\$tree/wineprefix"
 mount --bind $guest_prefix "\$tree/wineprefix"
-finish() { sync; umount "\$tree/wineprefix"; umount "\$root"; }
+finish() { cd /; sync; umount "\$tree/wineprefix" "\$root" || true; }
 trap finish EXIT
 export HOME=/root LANG=C.UTF-8 TERM=dumb
 cd "\$root"
