@@ -7,8 +7,9 @@
 #
 #   image    makes the machine's disk image, or says where it is when it is
 #            already made. Needs root (debootstrap, chroot; sudo otherwise).
-#            Costs about 7 minutes, some 400 MB of packages downloaded from
-#            Debian's mirror and 2.4 GB of disk (a 6 GB sparse file) in
+#            Costs about 6 minutes on an idle host (12 with builds running
+#            beside it), 321 MB of packages from Debian's mirror, and 2.3 GB
+#            of disk (a 6 GB sparse file) in
 #            ${XDG_CACHE_HOME:-$HOME/.cache}/shiftlamp/i686-vm/KEY, KEY
 #            naming what went into it; a new KEY (other packages, another
 #            way of making it) is a new image, and older ones stay until
@@ -21,11 +22,11 @@
 #            output as it comes and ends with ctest's status; with 70 when
 #            the machine did not boot or the command did not finish, 124
 #            when the run took longer than SHIFTLAMP_VM_TIMEOUT seconds
-#            (3600). Boot takes about 10 s; everything under Wine runs some
-#            ten times slower than on a machine that runs 32-bit code: one
-#            unit test 10 to 13 s, one e2e test 35 to 80 s, all of them
-#            about 25 minutes. Build the tree first:
-#              cmake --preset windows && cmake --build --preset windows
+#            (3600). Boot takes 13 to 30 s; everything under Wine runs
+#            several times slower than on a machine that runs 32-bit code:
+#            a unit-test program 10 to 40 s, an e2e test 30 to 110 s, the
+#            e2e_, app_ and cli_ tests about 14 minutes. Build the tree
+#            first: cmake --preset windows && cmake --build --preset windows
 #   -h, --help  this text
 #
 # Every run starts from the same image (writes go to a throw-away overlay)
