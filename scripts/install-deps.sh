@@ -24,7 +24,7 @@ test_packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev sigrok-cli
   xvfb xauth x11-apps imagemagick xdotool procps
 )
-vm_packages=(qemu-system-x86 qemu-utils debootstrap e2fsprogs)
+vm_packages=(qemu-system-x86 debootstrap e2fsprogs util-linux)
 case ${1:-} in
   # run.sh runs the i686 program where it can, the x86-64 one elsewhere.
   --run)
