@@ -1,7 +1,9 @@
 // shiftlamp-send on POSIX: signals, clock_nanosleep to absolute deadlines,
 // device paths, and the port list from sysfs and /dev/serial/by-id.
+#include <fcntl.h>
 #include <grp.h>
 #include <limits.h>
+#include <poll.h>
 #include <signal.h>
 #ifdef __linux__
 #include <sys/prctl.h>
@@ -20,16 +22,34 @@
 namespace {
 
 volatile sig_atomic_t g_interrupted = 0;
+// The handler writes a byte to this pipe, so that a wait for input that
+// began just before the signal still ends (the flag alone would be checked
+// too early, and the read would then block until the writer writes).
+int g_wakeRead = -1, g_wakeWrite = -1;
 
-void OnInterrupt(int) { g_interrupted = 1; }
+void OnInterrupt(int) {
+    g_interrupted = 1;
+    int saved = errno;
+    if (g_wakeWrite >= 0) (void)!write(g_wakeWrite, "!", 1);
+    errno = saved;
+}
 
 }  // namespace
 
 std::vector<std::string> CliArguments(int argc, char** argv) { return std::vector<std::string>(argv, argv + argc); }
 
 void CliCatchInterrupts() {
-    // Without SA_RESTART: a sleep or a read of standard input returns at
-    // once, and the program decides whether to finish or stop.
+    int wake[2];
+    if (pipe(wake) == 0) {
+        for (int fd : wake) {
+            fcntl(fd, F_SETFD, FD_CLOEXEC);
+            fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+        }
+        g_wakeRead = wake[0];
+        g_wakeWrite = wake[1];
+    }
+    // Without SA_RESTART: a sleep returns at once, and the program decides
+    // whether to finish or stop.
     struct sigaction action {};
     action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);
@@ -38,6 +58,28 @@ void CliCatchInterrupts() {
 }
 
 bool CliInterrupted() { return g_interrupted != 0; }
+
+InputRead CliReadInput(char* buffer, size_t size, size_t* got, int32_t* errorCode) {
+    for (;;) {
+        if (g_interrupted) return InputRead::INTERRUPTED;
+        pollfd waits[2] = {{STDIN_FILENO, POLLIN, 0}, {g_wakeRead, POLLIN, 0}};
+        if (poll(waits, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            *errorCode = errno;
+            return InputRead::FAILED;
+        }
+        if (waits[1].revents) return InputRead::INTERRUPTED;
+        ssize_t count = read(STDIN_FILENO, buffer, size);
+        if (count > 0) {
+            *got = static_cast<size_t>(count);
+            return InputRead::DATA;
+        }
+        if (count == 0) return InputRead::END;
+        if (errno == EINTR || errno == EAGAIN) continue;
+        *errorCode = errno;
+        return InputRead::FAILED;
+    }
+}
 
 bool CliSleepUntil(int64_t deadlineNs, bool interruptible) {
 #ifdef __linux__

@@ -136,11 +136,17 @@ int main(int argc, char** argv) {
     int status;
     if (fromInput && settings.repeat != 1) {
         std::string problem;
-        if (!ReadFrames(stdin, &frames, &problem)) return UsageError(problem);
+        switch (ReadFrames(&frames, &problem)) {
+            case FrameSource::BAD: return UsageError(problem);
+            case FrameSource::FAILED:
+                std::fprintf(stderr, "%s: %s\n", PROGRAM, problem.c_str());
+                return EXIT_IO;
+            default: break;
+        }
         FrameList list(frames);
         status = SendFrames(settings, list, stdout, stderr);
     } else if (fromInput) {
-        FrameStream stream(stdin);
+        FrameStream stream;
         status = SendFrames(settings, stream, stdout, stderr);
     } else {
         FrameList list(frames);

@@ -148,12 +148,25 @@ void PrintStep(std::FILE* out, int64_t timeNs, LineStep step) {
 }  // namespace
 
 FrameSource::Result FrameStream::Next(Frame* frame, std::string* problem) {
-    std::string line;
     for (;;) {
-        line.clear();
-        int c;
-        while ((c = std::fgetc(in_)) != EOF && c != '\n') line.push_back(static_cast<char>(c));
-        if (c == EOF && line.empty()) return END;
+        size_t end = pending_.find('\n');
+        if (end == std::string::npos && !ended_) {
+            char buffer[4096];
+            size_t got = 0;
+            int32_t code = 0;
+            switch (reader_(buffer, sizeof buffer, &got, &code)) {
+                case InputRead::DATA: pending_.append(buffer, got); continue;
+                case InputRead::END: ended_ = true; continue;
+                case InputRead::INTERRUPTED: return INTERRUPTED;
+                case InputRead::FAILED:
+                    *problem = "standard input could not be read: " + CliSystemErrorText(code);
+                    return FAILED;
+            }
+        }
+        if (end == std::string::npos && pending_.empty()) return END;
+        // The last line may lack its line end.
+        std::string line = pending_.substr(0, end);
+        pending_.erase(0, end == std::string::npos ? std::string::npos : end + 1);
         ++lineNumber_;
         std::string bad;
         switch (ParseFrameLine(line, frame, &bad)) {
@@ -164,19 +177,16 @@ FrameSource::Result FrameStream::Next(Frame* frame, std::string* problem) {
                            "' is not a pattern (0 to 255, as 165, 0xA5 or 0b10100101) or a hold time in ms";
                 return BAD;
         }
-        if (c == EOF) return END;
     }
 }
 
-bool ReadFrames(std::FILE* in, std::vector<Frame>* frames, std::string* problem) {
-    FrameStream stream(in);
+FrameSource::Result ReadFrames(std::vector<Frame>* frames, std::string* problem, FrameStream::Reader reader) {
+    FrameStream stream(reader);
     Frame frame{};
     for (;;) {
-        switch (stream.Next(&frame, problem)) {
-            case FrameSource::FRAME: frames->push_back(frame); break;
-            case FrameSource::END: return true;
-            case FrameSource::BAD: return false;
-        }
+        FrameSource::Result result = stream.Next(&frame, problem);
+        if (result != FrameSource::FRAME) return result;
+        frames->push_back(frame);
     }
 }
 
@@ -199,7 +209,7 @@ int SendFrames(const SendSettings& settings, FrameSource& frames, std::FILE* out
     int64_t plannedNs = originNs;  // where the next frame is due
     int64_t lastNs = originNs;     // the last change
     Failure failure;
-    bool first = true, badInput = false, interrupted = false;
+    bool first = true, badInput = false, readFailed = false, interrupted = false;
     long frameCount = 0;
 
     for (long round = 0; settings.repeat == 0 || round < settings.repeat; ++round) {
@@ -213,8 +223,13 @@ int SendFrames(const SendSettings& settings, FrameSource& frames, std::FILE* out
             }
             FrameSource::Result next = frames.Next(&frame, &problem);
             if (next == FrameSource::END) break;
-            if (next == FrameSource::BAD) {
-                badInput = true;
+            if (next == FrameSource::INTERRUPTED) {
+                interrupted = true;
+                break;
+            }
+            if (next == FrameSource::BAD || next == FrameSource::FAILED) {
+                badInput = next == FrameSource::BAD;
+                readFailed = next == FrameSource::FAILED;
                 break;
             }
             any = true;
@@ -247,7 +262,7 @@ int SendFrames(const SendSettings& settings, FrameSource& frames, std::FILE* out
                 break;
             }
         }
-        if (failure.lines || badInput || interrupted || !any) break;
+        if (failure.lines || badInput || readFailed || interrupted || !any) break;
     }
 
     if (live) {
@@ -261,16 +276,17 @@ int SendFrames(const SendSettings& settings, FrameSource& frames, std::FILE* out
         Say(err, LineFailureText(settings.port, failure.lines, failure.error, failure.code));
         return EXIT_IO;
     }
-    if (badInput) {
+    if (badInput || readFailed) {
         Say(err, problem);
-        return EXIT_USAGE;
+        return badInput ? EXIT_USAGE : EXIT_IO;
     }
     if (!traced) {
         Say(err, settings.tracePath + ": the trace could not be written whole");
         return EXIT_IO;
     }
     if (interrupted) {
-        Say(err, settings.port + ": interrupted; the last frame started was sent whole");
+        Say(err, settings.port + (frameCount ? ": interrupted; the last frame started was sent whole"
+                                             : ": interrupted before any frame was sent"));
         return EXIT_INTERRUPTED;
     }
     return EXIT_DONE;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli_platform.h"
 #include "cli/send_input.h"
 
 // sysexits, as scripts see them.
@@ -34,9 +35,11 @@ struct SendSettings {
 // by line, so that a generator in a pipe is followed as it writes.
 class FrameSource {
 public:
-    enum Result { FRAME, END, BAD };
+    // BAD: a line that is no frame (usage); FAILED: the input could not be
+    // read (input/output); INTERRUPTED: Ctrl+C while waiting for a frame.
+    enum Result { FRAME, END, BAD, INTERRUPTED, FAILED };
     virtual ~FrameSource() = default;
-    // The next frame; on BAD, `problem` is the one-line reason.
+    // The next frame; on BAD and FAILED, `problem` is the one-line reason.
     virtual Result Next(Frame* frame, std::string* problem) = 0;
     // Back to the first frame, for the next repeat.
     virtual void Rewind() = 0;
@@ -57,21 +60,29 @@ private:
     size_t next_ = 0;
 };
 
-// Frames from lines of `in`, read as they are needed. Cannot rewind: a run
-// that repeats reads them all into a FrameList first (ReadFrames).
+// Frames from the lines of standard input, read as they are needed. A line
+// is a frame only once its end has arrived (or the input ended after it):
+// an interrupt with half a line read leaves that half unsent. Cannot
+// rewind: a run that repeats reads them all into a FrameList first
+// (ReadFrames).
 class FrameStream : public FrameSource {
 public:
-    explicit FrameStream(std::FILE* in) : in_(in) {}
+    using Reader = InputRead (*)(char* buffer, size_t size, size_t* got, int32_t* errorCode);
+    explicit FrameStream(Reader reader = CliReadInput) : reader_(reader) {}
     Result Next(Frame* frame, std::string* problem) override;
     void Rewind() override {}
 
 private:
-    std::FILE* in_;
+    Reader reader_;
+    std::string pending_;  // read, not yet taken as lines
+    bool ended_ = false;   // the input has no more after pending_
     long lineNumber_ = 0;
 };
 
-// Every frame of `in`; false with `problem` set at the first bad line.
-bool ReadFrames(std::FILE* in, std::vector<Frame>* frames, std::string* problem);
+// Every frame of standard input: END when all were read, otherwise the
+// result that stopped the reading (with `problem` for BAD and FAILED).
+FrameSource::Result ReadFrames(std::vector<Frame>* frames, std::string* problem,
+                               FrameStream::Reader reader = CliReadInput);
 
 // Runs the whole transfer; messages go to `err` (one line on failure),
 // a dry run's changes to `out`. Returns the exit status. The serial layer

@@ -106,22 +106,36 @@ q=$(sigrok-cli -I vcd -i "$work/converted.vcd" -O csv:header=false:label=off -C 
   tail -n 1 | awk -F, '{ for (k = NF; k >= 1; k--) v = v * 2 + $k; printf "0x%02x", v }')
 [ "$q" = 0x4e ] || fail "converted: Q1..Q8 end at $q, the board's outputs at 0x4e"
 
-# Ctrl+C in the middle of an endless run: the frame in progress is finished
-# and latched, the port closed, status 130.
-(board interrupted -- --step-ms 1 --repeat 0 0x0F 0xF0; exit $status) &
-runner=$!
-for _ in $(seq 100); do
-  [ -s "$work/interrupted.trace" ] && break
-  sleep 0.05
-done
-sleep 0.3
-pkill -INT -f "shiftlamp-send --port .*interrupted.d/board-pty" || pkill -INT -x shiftlamp-send
-wait "$runner"
-status=$?
-expect_status interrupted 130 "interrupted"
+# interrupt NAME SECONDS FEED -- ARGS...: FEED (a shell command) piped into
+# shiftlamp-send --port <the board> ARGS, which gets SIGINT after SECONDS;
+# $status is its exit status, the files are named as board()'s.
+interrupt() {
+  local name=$1 after=$2 feed=$3
+  shift 4
+  status=0
+  "$with_board" --native --library "$library" --dir "$work/$name.d" --trace "$work/$name.trace" \
+    --log "$work/$name.log" -- bash -c 'feed=$1 after=$2 out=$3 err=$4 send=$5; shift 5
+      bash -c "$feed" | "$send" --port "$SHIFTLAMP_BOARD_DEVICE" "$@" >"$out" 2>"$err" & pid=$!
+      sleep "$after"; kill -INT $pid; wait $pid' _ "$feed" "$after" "$work/$name.out" "$work/$name.err" "$send" "$@" ||
+    status=$?
+}
+
+# Ctrl+C: in the middle of an endless run, the frame in progress is
+# finished and latched, the port closed, status 130. While the next frame
+# is still on its way through a pipe, with half its line read, the frames
+# before it stand and the half is never sent. A read error is no end of the
+# input.
+interrupt interrupted 0.5 : -- --step-ms 1 --repeat 0 0x0F 0xF0
+expect_status interrupted 130 "interrupted; the last frame started was sent whole"
 last=$(grep -v '^#' "$work/interrupted.trace" | awk '$2 != "close"' | tail -n 1)
 echo "$last" | grep -q '^[0-9]* BREAK 0 dtr=0 ' || fail "interrupted: the register was left mid-frame: $last"
 tail -n 1 "$work/interrupted.trace" | grep -q ' close ' || fail "interrupted: the port was not closed"
+interrupt halfline 1 "printf '1\\n12'; sleep 3; printf '8\\n'" -- --step-ms 0 -
+expect_status halfline 130 "interrupted"
+expect_latched halfline 1 "0x01 "
+status=0
+"$send" --dry-run - </ >/dev/null 2>"$work/unreadable.err" || status=$?
+expect_status unreadable 74 "standard input could not be read"
 
 # Failures, each with its status and one line that names the port.
 status=0
