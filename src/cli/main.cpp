@@ -141,6 +141,10 @@ int main(int argc, char** argv) {
             case FrameSource::FAILED:
                 std::fprintf(stderr, "%s: %s\n", PROGRAM, problem.c_str());
                 return EXIT_IO;
+            case FrameSource::INTERRUPTED:
+                std::fprintf(stderr, "%s: %s: interrupted while reading the frames; nothing was sent\n", PROGRAM,
+                             settings.port.c_str());
+                return EXIT_INTERRUPTED;
             default: break;
         }
         FrameList list(frames);

@@ -191,6 +191,11 @@ FrameSource::Result ReadFrames(std::vector<Frame>* frames, std::string* problem,
 }
 
 int SendFrames(const SendSettings& settings, FrameSource& frames, std::FILE* out, std::FILE* err) {
+    // Opening the port may move its lines: not after an interrupt.
+    if (CliInterrupted()) {
+        Say(err, settings.port + ": interrupted before any frame was sent");
+        return EXIT_INTERRUPTED;
+    }
     Trace trace;
     std::string problem;
     if (!trace.Open(settings.tracePath, settings.invert, &problem)) {

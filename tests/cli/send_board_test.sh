@@ -123,8 +123,9 @@ interrupt() {
 # Ctrl+C: in the middle of an endless run, the frame in progress is
 # finished and latched, the port closed, status 130. While the next frame
 # is still on its way through a pipe, with half its line read, the frames
-# before it stand and the half is never sent. A read error is no end of the
-# input.
+# before it stand and the half is never sent. While a repeating run reads
+# its frames, nothing is sent and the port never opens. A read error is no
+# end of the input.
 interrupt interrupted 0.5 : -- --step-ms 1 --repeat 0 0x0F 0xF0
 expect_status interrupted 130 "interrupted; the last frame started was sent whole"
 last=$(grep -v '^#' "$work/interrupted.trace" | awk '$2 != "close"' | tail -n 1)
@@ -133,6 +134,9 @@ tail -n 1 "$work/interrupted.trace" | grep -q ' close ' || fail "interrupted: th
 interrupt halfline 1 "printf '1\\n12'; sleep 3; printf '8\\n'" -- --step-ms 0 -
 expect_status halfline 130 "interrupted"
 expect_latched halfline 1 "0x01 "
+interrupt reading 1 "printf '1\\n2\\n'; sleep 3" -- --step-ms 0 --repeat 2 -
+expect_status reading 130 "nothing was sent"
+! grep -q ' open ' "$work/reading.trace" 2>/dev/null || fail "reading: the port was opened"
 status=0
 "$send" --dry-run - </ >/dev/null 2>"$work/unreadable.err" || status=$?
 expect_status unreadable 74 "standard input could not be read"
