@@ -24,6 +24,20 @@ run() {
     bash -c 'err=$1; shift; exec "$@" 2>"$err"' _ "$dir/$name.err" "$wine_run" "$send" "$@" || status=$?
 }
 
+# interrupt NAME FEED -- ARGS...: FEED (a shell command) piped into
+# shiftlamp-send.exe ARGS with the board, which gets SIGINT (Ctrl+C, as Wine
+# delivers it to a console program) once the first frame has latched.
+interrupt() {
+  local name=$1 feed=$2
+  shift 3
+  status=0
+  "$with_board" --prefix "$prefix" --library "$library" --port COM12 --other COM13 --dir "$dir" \
+    --trace "$dir/$name.trace" --log "$dir/$name.log" -- bash -c 'feed=$1 err=$2; shift 2
+      bash -c "$feed" | "$@" 2>"$err" & pid=$!
+      for _ in $(seq 300); do grep -q " BREAK 0 " "$SHIFTLAMP_BOARD_TRACE" 2>/dev/null && break; sleep 0.1; done
+      sleep 0.3; kill -INT $pid; wait $pid' _ "$feed" "$dir/$name.err" "$wine_run" "$send" "$@" || status=$?
+}
+
 run plain -- --port COM12 --step-ms 1 0xA5 0x00 0xFF 0x5A 0x01 0x80
 [ "$status" -eq 0 ] || fail "plain: status $status: $(cat "$dir/plain.err")"
 got=$(latched "$dir/plain.trace" 1)
@@ -44,6 +58,13 @@ grep -q '^shiftlamp-send: COM14: ' "$dir/missing.err" || fail "missing: $(cat "$
 
 run badport -- --port LPT1 0x01
 [ "$status" -eq 64 ] || fail "badport: status $status, expected 64: $(cat "$dir/badport.err")"
+
+# Ctrl+C while the next frame is on its way through a pipe, half its line
+# read: the frame before it stands, the half is never sent, status 130.
+interrupt halfline "printf '1\\n12'; sleep 8; printf '8\\n'" -- --port COM12 --step-ms 0 -
+[ "$status" -eq 130 ] || fail "halfline: status $status, expected 130: $(cat "$dir/halfline.err")"
+got=$(latched "$dir/halfline.trace" 1)
+[ "$got" = "0x01 " ] || fail "halfline: latched '$got', expected '0x01 '"
 
 [ "$failures" -eq 0 ] && echo "shiftlamp-send.exe under Wine: passed"
 exit $((failures > 0))
