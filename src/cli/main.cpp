@@ -41,6 +41,17 @@ Exit status: 0 done, 64 usage, 69 no such port, 74 input/output error (a line
 that would not switch, a device without modem lines or one that went away),
 75 port busy, 77 permission denied, 130 interrupted.)";
 
+// A list repeated for longer than a run can be timed; an endless run is
+// checked frame by frame as it goes.
+bool RunTooLong(const SendSettings& settings, const std::vector<Frame>& frames, std::string* problem) {
+    double longest = LongestRunNs(settings, frames);
+    if (settings.repeat == 0 || longest <= static_cast<double>(MAX_RUN_NS)) return false;
+    *problem = "--repeat " + std::to_string(settings.repeat) + ": the run could last " +
+               std::to_string(static_cast<int64_t>(longest / 1e9 / 86400 / 365.25)) +
+               " years, more than a run can be timed for (285)";
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -147,12 +158,15 @@ int main(int argc, char** argv) {
                 return EXIT_INTERRUPTED;
             default: break;
         }
+        if (RunTooLong(settings, frames, &problem)) return UsageError(problem);
         FrameList list(frames);
         status = SendFrames(settings, list, stdout, stderr);
     } else if (fromInput) {
         FrameStream stream;
         status = SendFrames(settings, stream, stdout, stderr);
     } else {
+        std::string problem;
+        if (RunTooLong(settings, frames, &problem)) return UsageError(problem);
         FrameList list(frames);
         status = SendFrames(settings, list, stdout, stderr);
     }

@@ -1,6 +1,7 @@
 #include "cli/send_run.h"
 
 #include <cerrno>
+#include <cinttypes>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -190,6 +191,13 @@ FrameSource::Result ReadFrames(std::vector<Frame>* frames, std::string* problem,
     }
 }
 
+double LongestRunNs(const SendSettings& settings, const std::vector<Frame>& frames) {
+    // Every frame at its longest: 28 steps, one line at a time.
+    double roundMs = 0;
+    for (const Frame& frame : frames) roundMs += 28 * settings.stepMs + (frame.holdMs >= 0 ? frame.holdMs : settings.holdMs);
+    return static_cast<double>(settings.repeat) * roundMs * 1e6;
+}
+
 int SendFrames(const SendSettings& settings, FrameSource& frames, std::FILE* out, std::FILE* err) {
     // Opening the port may move its lines: not after an interrupt.
     if (CliInterrupted()) {
@@ -214,10 +222,10 @@ int SendFrames(const SendSettings& settings, FrameSource& frames, std::FILE* out
     int64_t plannedNs = originNs;  // where the next frame is due
     int64_t lastNs = originNs;     // the last change
     Failure failure;
-    bool first = true, badInput = false, readFailed = false, interrupted = false;
-    long frameCount = 0;
+    bool first = true, badInput = false, readFailed = false, interrupted = false, tooLong = false;
+    int64_t frameCount = 0;
 
-    for (long round = 0; settings.repeat == 0 || round < settings.repeat; ++round) {
+    for (int64_t round = 0; settings.repeat == 0 || round < settings.repeat; ++round) {
         if (round > 0) frames.Rewind();
         bool any = false;
         Frame frame{};
@@ -237,6 +245,11 @@ int SendFrames(const SendSettings& settings, FrameSource& frames, std::FILE* out
                 readFailed = next == FrameSource::FAILED;
                 break;
             }
+            // A frame adds at most a day's hold and 28 steps of a second.
+            if (plannedNs - originNs > MAX_RUN_NS) {
+                tooLong = true;
+                break;
+            }
             any = true;
             ++frameCount;
             std::vector<LineStep> steps = PlanFrame(frame.pattern, settings.invert, first, together);
@@ -244,7 +257,7 @@ int SendFrames(const SendSettings& settings, FrameSource& frames, std::FILE* out
             // Frames follow on from the planned end of the last one unless
             // the program is already late for it.
             int64_t startNs = live ? std::max(plannedNs, OsMonotonicNs()) : plannedNs;
-            if (!live) std::fprintf(out, "# frame %ld: 0x%02x\n", frameCount, frame.pattern);
+            if (!live) std::fprintf(out, "# frame %" PRId64 ": 0x%02x\n", frameCount, frame.pattern);
             for (size_t k = 0; k < steps.size(); ++k) {
                 int64_t deadline = startNs + static_cast<int64_t>(k) * stepNs;
                 if (live) {
@@ -267,7 +280,7 @@ int SendFrames(const SendSettings& settings, FrameSource& frames, std::FILE* out
                 break;
             }
         }
-        if (failure.lines || badInput || readFailed || interrupted || !any) break;
+        if (failure.lines || badInput || readFailed || interrupted || tooLong || !any) break;
     }
 
     if (live) {
@@ -284,6 +297,11 @@ int SendFrames(const SendSettings& settings, FrameSource& frames, std::FILE* out
     if (badInput || readFailed) {
         Say(err, problem);
         return badInput ? EXIT_USAGE : EXIT_IO;
+    }
+    if (tooLong) {
+        Say(err, settings.port + ": frame " + std::to_string(frameCount + 1) +
+                     " would start after more years than a run can be timed for (285); stopped before it");
+        return EXIT_USAGE;
     }
     if (!traced) {
         Say(err, settings.tracePath + ": the trace could not be written whole");

@@ -2,6 +2,7 @@
 // its holds and repeats, closes the port, and says how it went.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -26,7 +27,7 @@ struct SendSettings {
     bool invert = false;
     double stepMs = 10;
     double holdMs = 0;          // for frames that do not name their own
-    long repeat = 1;            // 0: until interrupted
+    int64_t repeat = 1;         // 0: until interrupted
     std::string tracePath;      // empty: no VCD
     bool dryRun = false;        // print the changes with their planned times, open nothing
 };
@@ -83,6 +84,15 @@ private:
 // result that stopped the reading (with `problem` for BAD and FAILED).
 FrameSource::Result ReadFrames(std::vector<Frame>* frames, std::string* problem,
                                FrameStream::Reader reader = CliReadInput);
+
+// The longest run the program times, about 285 years: its clock counts
+// nanoseconds from the run's start in 64 bits, and a run planned past it
+// is refused rather than let the count wrap.
+constexpr int64_t MAX_RUN_NS = 9000000000000000000;
+
+// The longest `frames`, sent `settings.repeat` times, can take, in ns (as a
+// double, which does not wrap).
+double LongestRunNs(const SendSettings& settings, const std::vector<Frame>& frames);
 
 // Runs the whole transfer; messages go to `err` (one line on failure),
 // a dry run's changes to `out`. Returns the exit status. The serial layer

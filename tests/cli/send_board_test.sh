@@ -200,6 +200,12 @@ status=0
 "$send" --dry-run 0xA5 >"$work/dry.out" 2>"$work/dry.err" || status=$?
 expect_status dry 0
 [ "$(grep -vc '^#' "$work/dry.out")" -eq 20 ] || fail "dry: $(grep -vc '^#' "$work/dry.out") changes planned, expected 20"
+# A run longer than its clock can count is refused before anything is
+# printed, not planned with times that wrap to negative.
+status=0
+"$send" --dry-run --repeat 200000 --hold-ms 86400000 1 >"$work/long.out" 2>"$work/long.err" || status=$?
+expect_status long 64 "the run could last 547 years"
+[ ! -s "$work/long.out" ] || fail "long: $(grep -c '^-' "$work/long.out") negative times printed"
 
 echo
 if [ "$failures" -gt 0 ]; then

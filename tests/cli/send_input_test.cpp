@@ -1,14 +1,18 @@
 // The words shiftlamp-send reads, and the port list from a made-up sysfs.
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <cstdlib>
 #include <fstream>
 #include <string>
 
-#include "cli/port_list.h"
 #include "cli/send_input.h"
+#ifndef _WIN32
+#include "cli/port_list.h"
+#endif
 
 namespace {
 
@@ -41,10 +45,24 @@ TEST(SendInput, MillisecondsWithFractionsWithinTheirRange) {
     EXPECT_DOUBLE_EQ(ms, 0.5);
     for (const char* bad : {"1000.01", "-1", "1e3", "", ".", "1,5", "0x10", "nan", "inf", " 1"})
         EXPECT_FALSE(ParseMilliseconds(bad, 0, 1000, &ms)) << bad;
-    long count = 0;
+}
+
+// Counts never wrap, whatever the width of long: 2^32 + 1 is no 1, nor
+// 2^64 + 1; a refused word leaves the count alone.
+TEST(SendInput, CountsWithinTheirRangeOnEveryPlatform) {
+    int64_t count = 0;
     EXPECT_TRUE(ParseCount("0", 0, 10, &count));
+    EXPECT_TRUE(ParseCount("1000000000", 0, 1000000000, &count));
+    EXPECT_EQ(count, 1000000000);
+    count = 7;
     EXPECT_FALSE(ParseCount("11", 0, 10, &count));
-    EXPECT_FALSE(ParseCount("99999999999999999999999", 0, 10, &count));
+    for (const char* bad : {"1000000001", "4294967296", "4294967297", "18446744073709551617",
+                            "99999999999999999999999", "-1", ""})
+        EXPECT_FALSE(ParseCount(bad, 0, 1000000000, &count)) << bad;
+    EXPECT_EQ(count, 7);
+    EXPECT_TRUE(ParseCount("9223372036854775807", 0, INT64_MAX, &count));
+    EXPECT_EQ(count, INT64_MAX);
+    EXPECT_FALSE(ParseCount("9223372036854775808", 0, INT64_MAX, &count));
 }
 
 TEST(SendInput, FrameLinesNameTheWordTheyCannotRead) {
@@ -65,6 +83,7 @@ TEST(SendInput, FrameLinesNameTheWordTheyCannotRead) {
     EXPECT_EQ(bad, "-5");
 }
 
+#ifndef _WIN32
 // A sysfs and /dev as Linux lays them out for a USB adapter, a CDC-ACM
 // device, a built-in port carrying the console, an 8250 placeholder and a
 // virtual console.
@@ -117,5 +136,7 @@ TEST_F(PortList, ListsRealPortsWithTheirNamesAndLeavesTheRestOut) {
     EXPECT_EQ(PortEntryText(ports[2]), dev + "/ttyUSB0  usb 0403:6001  ftdi_sio  " + dev +
                                            "/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
 }
+
+#endif
 
 }  // namespace

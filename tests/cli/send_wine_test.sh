@@ -59,6 +59,11 @@ grep -q '^shiftlamp-send: COM14: ' "$dir/missing.err" || fail "missing: $(cat "$
 run badport -- --port LPT1 0x01
 [ "$status" -eq 64 ] || fail "badport: status $status, expected 64: $(cat "$dir/badport.err")"
 
+# Counts do not wrap at 2^32 (long is 32 bits on Windows): 2^32 + 1 is no 1.
+run count -- --port COM12 --repeat 4294967297 0x01
+[ "$status" -eq 64 ] || fail "count: status $status, expected 64: $(cat "$dir/count.err")"
+grep -q "'4294967297' is not a count" "$dir/count.err" || fail "count: $(cat "$dir/count.err")"
+
 # Ctrl+C while the next frame is on its way through a pipe, half its line
 # read: the frame before it stands, the half is never sent, status 130.
 interrupt halfline "printf '1\\n12'; sleep 8; printf '8\\n'" -- --port COM12 --step-ms 0 -
