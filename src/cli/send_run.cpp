@@ -261,6 +261,10 @@ int SendFrames(const SendSettings& settings, FrameSource& frames, std::FILE* out
             for (size_t k = 0; k < steps.size(); ++k) {
                 int64_t deadline = startNs + static_cast<int64_t>(k) * stepNs;
                 if (live) {
+                    // Never sooner than a step after the last change
+                    // returned: after a stall the rest of the frame is
+                    // stretched, not sent back to back to catch up.
+                    deadline = std::max(deadline, lastNs + stepNs);
                     lastNs = SwitchAt(deadline, stepNs > 0, steps[k], &failure);
                 } else {
                     lastNs = deadline;

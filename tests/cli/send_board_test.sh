@@ -141,6 +141,19 @@ status=0
 "$send" --dry-run - </ >/dev/null 2>"$work/unreadable.err" || status=$?
 expect_status unreadable 74 "standard input could not be read"
 
+# A stall (the program stopped for 150 ms in the middle of a frame) only
+# stretches the frame: every change still comes at least one step after
+# the one before it.
+status=0
+"$with_board" --native --library "$library" --dir "$work/stall.d" --trace "$work/stall.trace" -- bash -c '
+  "$0" --port "$SHIFTLAMP_BOARD_DEVICE" --step-ms 20 0x55 0xAA 2>"$1" & pid=$!
+  sleep 0.3; kill -STOP $pid; sleep 0.15; kill -CONT $pid; wait $pid' "$send" "$work/stall.err" || status=$?
+expect_status stall 0
+expect_latched stall 1 "0x55 0xaa "
+early=$(awk '$2 == "DTR" || $2 == "RTS" || $2 == "BREAK" { if (last && $1 != last && $1 - last < 20000000) n++; last = $1 }
+  END { print n + 0 }' "$work/stall.trace")
+[ "$early" -eq 0 ] || fail "stall: $early changes less than a step (20 ms) after the one before"
+
 # Failures, each with its status and one line that names the port.
 status=0
 "$send" --port "$work/no-such-device" 0x01 2>"$work/missing.err" || status=$?
