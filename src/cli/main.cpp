@@ -77,7 +77,7 @@ int main(int argc, char** argv) {
         ->option_text("MS");
     app.add_option("--repeat", repeatText, "send the whole list N times; 0: until interrupted (default 1)")
         ->option_text("N");
-    app.add_option("--trace", tracePath, "write the line changes as a VCD waveform (1 us time scale)")
+    app.add_option("--trace", tracePath, "write the line changes as a VCD waveform (1 us time scale; 1 ns for shorter steps)")
         ->option_text("FILE.vcd");
     app.add_flag("--dry-run", dryRun, "print the line changes with their planned times; open nothing");
     app.add_flag("--list", list, "list the serial ports of this machine, opening none");

@@ -36,36 +36,44 @@ std::string LinesText(int32_t mask) {
 
 int64_t NsOf(double ms) { return static_cast<int64_t>(std::llround(ms * 1e6)); }
 
-// The waveform of the three lines, or nothing.
+// The waveform of the three lines, or nothing. Its time unit is a
+// microsecond, or a nanosecond for steps shorter than that; a change is
+// never drawn on the stamp of the change before it, so that every pulse
+// shows even where the plan gives them one time (a dry run at step 0).
 class Trace {
 public:
-    bool Open(const std::string& path, bool invert, std::string* problem) {
+    bool Open(const std::string& path, bool invert, int64_t stepNs, std::string* problem) {
         if (path.empty()) return true;
         file_ = std::fopen(path.c_str(), "wb");
         if (!file_) {
             *problem = path + ": cannot write the trace: " + std::strerror(errno);
             return false;
         }
-        writer_ = std::make_unique<VcdWriter>(file_);
+        unitNs_ = stepNs < 1000 ? 1 : 1000;
+        writer_ = std::make_unique<VcdWriter>(file_, unitNs_ == 1 ? "1 ns" : "1 us");
         // Before the first change the levels are not known; they are shown
         // at idle, which is where the first frame puts the clock and latch.
+        levels_ = invert ? LINE_BIT_DTR | LINE_BIT_RTS | LINE_BIT_TXD : 0;
         for (const LineName& line : LINE_NAMES) writer_->AddSignal("shiftlamp", line.name, 1, invert ? 1 : 0);
         writer_->Begin(0, "shiftlamp-send: DTR shift clock, RTS data, TXD_BREAK latch");
         return true;
     }
 
     void Change(int64_t timeNs, LineStep step) {
-        if (!writer_) return;
+        if (!writer_ || !((levels_ ^ step.levels) & step.mask)) return;
+        levels_ = (levels_ & ~step.mask) | (step.levels & step.mask);
+        int64_t stamp = std::max(timeNs / unitNs_, lastStamp_ + 1);
+        lastStamp_ = stamp;
         for (size_t i = 0; i < 3; ++i) {
             if (step.mask & LINE_NAMES[i].bit)
-                writer_->Change(timeNs / 1000, static_cast<int>(i), (step.levels & LINE_NAMES[i].bit) ? 1 : 0);
+                writer_->Change(stamp, static_cast<int>(i), (step.levels & LINE_NAMES[i].bit) ? 1 : 0);
         }
     }
 
     // False when the file could not be written whole.
     bool Close(int64_t timeNs) {
         if (!file_) return true;
-        writer_->End(timeNs / 1000);
+        writer_->End(timeNs / unitNs_);
         bool ok = writer_->Ok();
         if (std::fclose(file_) != 0) ok = false;
         file_ = nullptr;
@@ -75,6 +83,9 @@ public:
 private:
     std::FILE* file_ = nullptr;
     std::unique_ptr<VcdWriter> writer_;
+    int64_t unitNs_ = 1000;
+    int32_t levels_ = 0;      // the lines as last drawn
+    int64_t lastStamp_ = 0;   // of the last change drawn; the header is at 0
 };
 
 void Say(std::FILE* err, const std::string& text) { std::fprintf(err, "%s: %s\n", PROGRAM, text.c_str()); }
@@ -204,9 +215,10 @@ int SendFrames(const SendSettings& settings, FrameSource& frames, std::FILE* out
         Say(err, settings.port + ": interrupted before any frame was sent");
         return EXIT_INTERRUPTED;
     }
+    const int64_t stepNs = NsOf(settings.stepMs);
     Trace trace;
     std::string problem;
-    if (!trace.Open(settings.tracePath, settings.invert, &problem)) {
+    if (!trace.Open(settings.tracePath, settings.invert, stepNs, &problem)) {
         Say(err, problem);
         return EXIT_IO;
     }
@@ -217,7 +229,6 @@ int SendFrames(const SendSettings& settings, FrameSource& frames, std::FILE* out
         return OpenFailure(settings, err);
     }
     const bool together = SerialPortSetsLinesTogether() != 0;
-    const int64_t stepNs = NsOf(settings.stepMs);
     const int64_t originNs = OsMonotonicNs();
     int64_t plannedNs = originNs;  // where the next frame is due
     int64_t lastNs = originNs;     // the last change

@@ -90,6 +90,15 @@ board traced -- --step-ms 1 --trace "$work/traced.vcd" 0xA5
 expect_status traced 0
 decoded=$(sigrok-cli -I vcd -i "$work/traced.vcd" -P spi:clk=DTR:mosi=RTS -A spi=mosi-data 2>&1)
 echo "$decoded" | grep -qi 'a5' || fail "traced: sigrok-cli decoded '$decoded', expected A5"
+# So does one at --step-ms 0, live and planned: every pulse gets a stamp of
+# its own, however close the changes came.
+board traced0 -- --step-ms 0 --trace "$work/traced0.vcd" 0xA5
+expect_status traced0 0
+"$send" --dry-run --step-ms 0 --trace "$work/dry0.vcd" 0xA5 >/dev/null || fail "dry0: the dry run failed"
+for vcd in traced0 dry0; do
+  decoded=$(sigrok-cli -I vcd -i "$work/$vcd.vcd" -P spi:clk=DTR:mosi=RTS -A spi=mosi-data 2>&1)
+  echo "$decoded" | grep -qi 'a5' || fail "$vcd: sigrok-cli decoded '$decoded', expected A5"
+done
 
 # The board's own trace as a waveform (board_vcd): the SPI decoder gives
 # back the frames, and Q1..Q8 end at the board's outputs. Opening the port
