@@ -141,21 +141,29 @@ InputRead CliReadInput(char* buffer, size_t size, size_t* got, int32_t* errorCod
 }
 
 bool CliSleepUntil(int64_t deadlineNs, bool interruptible) {
+    // A timer wakes up to half a millisecond late (a whole one without the
+    // high-resolution timer): the sleep ends that much early and the rest
+    // is waited out awake, reading the clock.
+    constexpr int64_t AWAKE_NS = 600000;
     for (;;) {
         if (interruptible && CliInterrupted()) return false;
-        int64_t remaining = deadlineNs - OsMonotonicNs();
-        if (remaining <= 0) return true;
+        int64_t remaining = deadlineNs - AWAKE_NS - OsMonotonicNs();
+        if (remaining <= 0) break;
         HANDLE timer = Timer();
         LARGE_INTEGER due;
         due.QuadPart = -((remaining + 99) / 100);  // relative, in 100 ns units
         if (!timer || !SetWaitableTimer(timer, &due, 0, nullptr, nullptr, FALSE)) {
-            Sleep(static_cast<DWORD>((remaining + 999999) / 1000000));
+            Sleep(static_cast<DWORD>(remaining / 1000000));
             continue;
         }
         HANDLE handles[] = {timer, g_interruptEvent};
         DWORD count = interruptible && g_interruptEvent ? 2 : 1;
         WaitForMultipleObjects(count, handles, FALSE, INFINITE);
     }
+    while (OsMonotonicNs() < deadlineNs) {
+        if (interruptible && CliInterrupted()) return false;
+    }
+    return !(interruptible && CliInterrupted());
 }
 
 bool CliDevicePath(const std::string& port, std::u16string* path, std::string* problem) {
