@@ -18,8 +18,10 @@
 
 #include "cli/cli_platform.h"
 #include "cli/port_list.h"
+#include "cli/send_run.h"
 #include "cli/text_utf.h"
 #include "os/os.h"
+#include "serial/serial_port.h"
 
 namespace {
 
@@ -149,11 +151,6 @@ bool CliDevicePath(const std::string& port, std::u16string* path, std::string* p
 std::string CliSystemErrorText(int32_t code) { return std::strerror(code); }
 
 std::string CliPermissionText(const std::string& port) {
-    // The serial layer never opens these: on many machines, these among
-    // them, a built-in port carries the system console.
-    if (port.rfind("/dev/ttyS", 0) == 0 || port == "/dev/console" || port == "/dev/tty")
-        return "refused: built-in ports (/dev/ttyS*) and consoles are never opened by this program; use a USB "
-               "serial adapter";
     struct stat info {};
     if (stat(port.c_str(), &info) != 0) return "permission denied";
     const group* owner = getgrgid(info.st_gid);
@@ -166,6 +163,14 @@ std::string CliPermissionText(const std::string& port) {
 
 int CliListPorts(std::FILE* out) {
     std::vector<PortEntry> ports = ListSysfsPorts("/sys/class/tty", "/dev");
-    for (const PortEntry& port : ports) std::fprintf(out, "%s\n", PortEntryText(port).c_str());
+    for (PortEntry& port : ports) {
+        std::u16string path;
+        if (Utf8ToUtf16(port.device, &path)) {
+            // What the device is, without the advice.
+            std::string text = RefusalText(SerialPortRefusal(path.c_str()));
+            if (SerialPortRefusal(path.c_str())) port.refused = "never opened: " + text.substr(0, text.find(';'));
+        }
+        std::fprintf(out, "%s\n", PortEntryText(port).c_str());
+    }
     return static_cast<int>(ports.size());
 }

@@ -108,6 +108,9 @@ int OpenFailure(const SendSettings& settings, std::FILE* err) {
         case SERIAL_ERROR_ACCESS:
             Say(err, port + ": " + CliPermissionText(port));
             return EXIT_PERMISSION;
+        case SERIAL_ERROR_REFUSED:
+            Say(err, port + ": refused: " + RefusalText(SerialPortRefusal(settings.devicePath.c_str())));
+            return EXIT_PERMISSION;
         default:
             Say(err, port + ": cannot open: " + (code ? CliSystemErrorText(code) : std::string("out of memory")));
             return EXIT_IO;
@@ -158,6 +161,17 @@ void PrintStep(std::FILE* out, int64_t timeNs, LineStep step) {
 }
 
 }  // namespace
+
+std::string RefusalText(int32_t refusal) {
+    switch (refusal) {
+        case SERIAL_REFUSAL_BUILT_IN_PORT:
+            return "a built-in serial port, which on many machines carries the system console; this program never "
+                   "opens one: use a USB serial adapter";
+        case SERIAL_REFUSAL_CONSOLE:
+            return "a console or another terminal of the system, not a serial port; this program never opens one";
+        default: return "this program never opens it";
+    }
+}
 
 FrameSource::Result FrameStream::Next(Frame* frame, std::string* problem) {
     for (;;) {

@@ -85,6 +85,10 @@ private:
 FrameSource::Result ReadFrames(std::vector<Frame>* frames, std::string* problem,
                                FrameStream::Reader reader = CliReadInput);
 
+// What a refused device is and why the program never opens it, for a
+// SerialRefusal other than none.
+std::string RefusalText(int32_t refusal);
+
 // The longest run the program times, about 285 years: its clock counts
 // nanoseconds from the run's start in 64 bits, and a run planned past it
 // is refused rather than let the count wrap.

@@ -213,6 +213,15 @@ else
   fi
 fi
 
+# Devices the serial layer never opens are refused as such, not as a
+# permission the user could get: the pseudo-terminal master (device 5,2)
+# even as root; --list marks the built-in ports the same way.
+status=0
+"$send" --port /dev/ptmx 0x01 2>"$work/ptmx.err" || status=$?
+expect_status ptmx 77 "/dev/ptmx: refused: a console or another terminal of the system"
+unmarked=$("$send" --list | grep '^/dev/ttyS' | grep -v 'never opened: a built-in serial port')
+[ -z "$unmarked" ] || fail "list: built-in ports without their refusal: $unmarked"
+
 # Usage errors name the word; a dry run opens nothing and plans 20 calls
 # for the first frame.
 status=0
