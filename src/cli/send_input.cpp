@@ -54,8 +54,7 @@ bool ParseMilliseconds(const std::string& word, double low, double high, double*
     std::string fraction = dot == std::string::npos ? std::string() : word.substr(dot + 1);
     if (whole.empty() && fraction.empty()) return false;
     if (!whole.empty() && !AllDigits(whole, 0, 10)) return false;
-    if (dot != std::string::npos && !fraction.empty() && !AllDigits(fraction, 0, 10)) return false;
-    if (dot != std::string::npos && fraction.empty() && whole.empty()) return false;
+    if (!fraction.empty() && !AllDigits(fraction, 0, 10)) return false;
     if (whole.size() > 12) return false;
     // Read in the C locale's terms whatever the user's locale says about
     // the decimal point.
