@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/cli_platform.h"
+#include "cli/frame_plan.h"
 #include "cli/send_input.h"
 
 // sysexits, as scripts see them.
@@ -98,7 +99,12 @@ constexpr int64_t MAX_RUN_NS = 9000000000000000000;
 // double, which does not wrap).
 double LongestRunNs(const SendSettings& settings, const std::vector<Frame>& frames);
 
-// Runs the whole transfer; messages go to `err` (one line on failure),
+// The plan of one frame of a run. `first`: the first frame after the port
+// opened; `together`: the port sets DTR and RTS in one call (PlanFrame).
+FramePlan PlanSend(const Frame& frame, const SendSettings& settings, bool first, bool together);
+
+// Runs the whole transfer: each frame planned and carried out by a runner
+// (send_runner.h), live or dry; messages go to `err` (one line on failure),
 // a dry run's changes to `out`. Returns the exit status. The serial layer
 // must be initialised.
 int SendFrames(const SendSettings& settings, FrameSource& frames, std::FILE* out, std::FILE* err);

@@ -1,15 +1,20 @@
-// The words shiftlamp-send reads, and the port list from a made-up sysfs.
+// The words shiftlamp-send reads, a frame's plan run dry, and the port list
+// from a made-up sysfs.
 #include <gtest/gtest.h>
 #ifndef _WIN32
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
 
+#include <cstdio>
 #include <cstdlib>
+#include <vector>
 #include <fstream>
 #include <string>
 
 #include "cli/send_input.h"
+#include "cli/send_run.h"
+#include "cli/send_runner.h"
 #ifndef _WIN32
 #include "cli/port_list.h"
 #endif
@@ -81,6 +86,37 @@ TEST(SendInput, FrameLinesNameTheWordTheyCannotRead) {
     EXPECT_EQ(bad, "lamp");
     EXPECT_EQ(ParseFrameLine("1 -5", &frame, &bad), FrameLine::BAD);
     EXPECT_EQ(bad, "-5");
+}
+
+// A frame's plan carried out on paper: the steps one step apart from the
+// time the frame is due, the hold its own or the run's, and the next frame
+// due where the last step ends.
+TEST(SendPlan, ADryRunPrintsThePlanAtItsTimes) {
+    SendSettings settings;
+    settings.stepMs = 0.5;
+    settings.holdMs = 3;
+    FramePlan first = PlanSend(Frame{0xA5, -1}, settings, true, true);
+    EXPECT_EQ(first.steps.size(), 20u);
+    EXPECT_EQ(first.holdNs, 3000000);
+    FramePlan next = PlanSend(Frame{0x01, 7.25}, settings, false, false);
+    EXPECT_EQ(next.steps.size(), 26u);
+    EXPECT_EQ(next.holdNs, 7250000);
+
+    std::FILE* out = std::tmpfile();
+    ASSERT_NE(out, nullptr);
+    DryRunner dry(out);
+    Trace none;
+    EXPECT_EQ(dry.Run(first, 2000000, &none), 12000000);
+    std::rewind(out);
+    char line[128] = {};
+    std::vector<std::string> lines;
+    while (std::fgets(line, sizeof line, out)) lines.push_back(line);
+    std::fclose(out);
+    ASSERT_EQ(lines.size(), 21u);
+    EXPECT_EQ(lines[0], "# frame 1: 0xa5\n");
+    EXPECT_EQ(lines[1], "2.000 TXD_BREAK=0\n");
+    EXPECT_EQ(lines[2], "2.500 DTR=0 RTS=1\n");
+    EXPECT_EQ(lines[20], "11.500 TXD_BREAK=0\n");
 }
 
 #ifndef _WIN32
