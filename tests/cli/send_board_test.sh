@@ -66,6 +66,12 @@ expect_status dropped 0
 tail -n 1 "$work/dropped.trace" | grep -q 'close - dtr=0 rts=0 break=0 .*outputs=0x3c' ||
   fail "dropped: the outputs did not stay 0x3c after the lines dropped at close"
 
+# The board in a folder whose path holds a comma and a colon, which socat
+# would take for its own.
+board "comma,colon:folder" -- --step-ms 0 0x3C
+expect_status "comma,colon:folder" 0
+expect_latched "comma,colon:folder" 1 "0x3c "
+
 # DTR and RTS go out together: 20 device calls for the first frame, 19 for
 # each one after (every call changes at least one line, so it leaves one
 # time stamp in the trace).
