@@ -71,5 +71,21 @@ interrupt halfline "printf '1\\n12'; sleep 8; printf '8\\n'" -- --port COM12 --s
 got=$(latched "$dir/halfline.trace" 1)
 [ "$got" = "0x01 " ] || fail "halfline: latched '$got', expected '0x01 '"
 
+# The same from the console: with a terminal for its input (script(1)'s
+# pseudo-terminal), Wine gives the program a console, and Ctrl+C typed
+# there ends a console read that has half a line.
+status=0
+"$with_board" --prefix "$prefix" --library "$library" --port COM12 --other COM13 --dir "$dir" \
+  --trace "$dir/console.trace" --log "$dir/console.log" -- bash -c '
+    seen() { for _ in $(seq 300); do grep -q "$1" "$SHIFTLAMP_BOARD_TRACE" 2>/dev/null && return; sleep 0.1; done; }
+    # Typed once the program has opened the port: what comes before its
+    # console is set up is dropped.
+    { seen " open "; sleep 0.5; printf "1\r"; seen " BREAK 0 "
+      printf 12; sleep 0.5; printf "\003"; sleep 5; } |
+    script -qec "$(printf "%q " "$@")" /dev/null' _ "$wine_run" "$send" --port COM12 --step-ms 0 - || status=$?
+[ "$status" -eq 130 ] || fail "console: status $status, expected 130: $(tail -c 300 "$dir/console.log")"
+got=$(latched "$dir/console.trace" 1)
+[ "$got" = "0x01 " ] || fail "console: latched '$got', expected '0x01 '"
+
 [ "$failures" -eq 0 ] && echo "shiftlamp-send.exe under Wine: passed"
 exit $((failures > 0))
