@@ -136,29 +136,10 @@ if command -v xdpyinfo >/dev/null && ! xdpyinfo >/dev/null 2>&1; then
   exit 69
 fi
 
-# One run per prefix and per run directory: a second would share the
-# prefix's server and the board's files, and take the first one down. A
-# lock is a directory holding its run's process id; one whose run is gone
-# is taken over.
+# One run per prefix and per run directory (take_lock).
+# shellcheck source=run-lock.sh
+source "$root/scripts/run-lock.sh"
 locks=()
-take_lock() {  # take_lock PATH WHAT
-  local lock=$1.lock holder
-  mkdir -p "$(dirname "$lock")"
-  if ! mkdir "$lock" 2>/dev/null; then
-    holder=$(cat "$lock/pid" 2>/dev/null || true)
-    # A run that has just taken the lock may not have written its id yet.
-    [ -n "$holder" ] || { sleep 1; holder=$(cat "$lock/pid" 2>/dev/null || true); }
-    if [ -n "$holder" ] && [ -d "/proc/$holder" ]; then
-      echo "run.sh: another run (process $holder, started $(date -r "$lock" +%H:%M:%S)) is using $2 $1;" \
-        "end it first, or give this run its own: SHIFTLAMP_RUN_PREFIX=DIR SHIFTLAMP_RUN_DIR=DIR2 scripts/run.sh" >&2
-      exit 75
-    fi
-    rm -rf "$lock"
-    mkdir "$lock" || { echo "run.sh: $lock: cannot take the lock" >&2; exit 75; }
-  fi
-  echo $$ >"$lock/pid"
-  locks+=("$lock")
-}
 viewer=''
 on_exit() {
   if [ -n "$viewer" ]; then

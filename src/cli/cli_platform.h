@@ -16,6 +16,14 @@ std::vector<std::string> CliArguments(int argc, char** argv);
 void CliCatchInterrupts();
 bool CliInterrupted();
 
+enum class InputRead { DATA, END, INTERRUPTED, FAILED };
+
+// Reads at most `size` bytes of standard input into `buffer`, waiting until
+// some arrive, the input ends, or an interrupt comes (which ends the wait
+// even with the bytes of a line still on their way). On DATA `*got` is at
+// least one; on FAILED `*errorCode` is the system's number for the failure.
+InputRead CliReadInput(char* buffer, size_t size, size_t* got, int32_t* errorCode);
+
 // Sleeps until OsMonotonicNs() reaches `deadlineNs`. With `interruptible`
 // it returns false as soon as an interrupt arrives; otherwise it sleeps to
 // the deadline whatever arrives, and returns true.

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 #include "cli/cli_platform.h"
 #include "cli/text_utf.h"
@@ -46,6 +47,39 @@ HANDLE Timer() {
     return timer;
 }
 
+// Standard input is read by a thread of its own, so that an interrupt ends
+// the wait for input whatever the input is: a pipe read is not ended by
+// Ctrl+C at all, and a console read ends with nothing read, before the
+// control handler (another thread) has run.
+struct InputReader {
+    HANDLE thread = nullptr;
+    HANDLE start = nullptr;  // auto-reset: read once more
+    HANDLE done = nullptr;   // auto-reset: the read returned
+    bool busy = false;       // a read was started and its result not taken
+    char buffer[4096];
+    DWORD got = 0;
+    DWORD taken = 0;  // bytes of buffer already handed out
+    DWORD error = 0;  // 0: the read succeeded
+};
+InputReader g_input;
+
+DWORD WINAPI ReadInputThread(void*) {
+    HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+    for (;;) {
+        WaitForSingleObject(g_input.start, INFINITE);
+        g_input.got = 0;
+        g_input.taken = 0;
+        g_input.error = ReadFile(in, g_input.buffer, sizeof g_input.buffer, &g_input.got, nullptr) ? 0 : GetLastError();
+        SetEvent(g_input.done);
+    }
+}
+
+// True when an interrupt comes within a moment: a console read that Ctrl+C
+// ended returns before the handler has said so.
+bool InterruptFollows() {
+    return g_interruptEvent && WaitForSingleObject(g_interruptEvent, 250) == WAIT_OBJECT_0;
+}
+
 }  // namespace
 
 std::vector<std::string> CliArguments(int argc, char** argv) {
@@ -65,22 +99,71 @@ void CliCatchInterrupts() {
 
 bool CliInterrupted() { return InterlockedCompareExchange(&g_interrupted, 0, 0) != 0; }
 
+InputRead CliReadInput(char* buffer, size_t size, size_t* got, int32_t* errorCode) {
+    if (!g_input.thread) {
+        g_input.start = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        g_input.done = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        if (g_input.start && g_input.done) g_input.thread = CreateThread(nullptr, 0, ReadInputThread, nullptr, 0, nullptr);
+        if (!g_input.thread) {
+            *errorCode = static_cast<int32_t>(GetLastError());
+            return InputRead::FAILED;
+        }
+    }
+    for (;;) {
+        if (CliInterrupted()) return InputRead::INTERRUPTED;
+        if (g_input.taken < g_input.got) {
+            *got = std::min(static_cast<size_t>(g_input.got - g_input.taken), size);
+            std::memcpy(buffer, g_input.buffer + g_input.taken, *got);
+            g_input.taken += static_cast<DWORD>(*got);
+            return InputRead::DATA;
+        }
+        if (!g_input.busy) {
+            g_input.busy = true;
+            SetEvent(g_input.start);
+        }
+        HANDLE handles[] = {g_input.done, g_interruptEvent};
+        DWORD woken = WaitForMultipleObjects(g_interruptEvent ? 2 : 1, handles, FALSE, INFINITE);
+        if (woken != WAIT_OBJECT_0) return InputRead::INTERRUPTED;
+        g_input.busy = false;
+        DWORD error = g_input.error;
+        if (error == 0 && g_input.got > 0) continue;
+        // Ctrl+C ends a console read with nothing read (or as aborted);
+        // a pipe whose writer is gone has ended.
+        if (error == 0 || error == ERROR_OPERATION_ABORTED) {
+            if (InterruptFollows()) return InputRead::INTERRUPTED;
+            if (error == 0) return InputRead::END;
+            continue;
+        }
+        if (error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF) return InputRead::END;
+        *errorCode = static_cast<int32_t>(error);
+        return InputRead::FAILED;
+    }
+}
+
 bool CliSleepUntil(int64_t deadlineNs, bool interruptible) {
+    // A timer wakes up to half a millisecond late (a whole one without the
+    // high-resolution timer): the sleep ends that much early and the rest
+    // is waited out awake, reading the clock.
+    constexpr int64_t AWAKE_NS = 600000;
     for (;;) {
         if (interruptible && CliInterrupted()) return false;
-        int64_t remaining = deadlineNs - OsMonotonicNs();
-        if (remaining <= 0) return true;
+        int64_t remaining = deadlineNs - AWAKE_NS - OsMonotonicNs();
+        if (remaining <= 0) break;
         HANDLE timer = Timer();
         LARGE_INTEGER due;
         due.QuadPart = -((remaining + 99) / 100);  // relative, in 100 ns units
         if (!timer || !SetWaitableTimer(timer, &due, 0, nullptr, nullptr, FALSE)) {
-            Sleep(static_cast<DWORD>((remaining + 999999) / 1000000));
+            Sleep(static_cast<DWORD>(remaining / 1000000));
             continue;
         }
         HANDLE handles[] = {timer, g_interruptEvent};
         DWORD count = interruptible && g_interruptEvent ? 2 : 1;
         WaitForMultipleObjects(count, handles, FALSE, INFINITE);
     }
+    while (OsMonotonicNs() < deadlineNs) {
+        if (interruptible && CliInterrupted()) return false;
+    }
+    return !(interruptible && CliInterrupted());
 }
 
 bool CliDevicePath(const std::string& port, std::u16string* path, std::string* problem) {

@@ -2,6 +2,8 @@
 
 #include "serial/serial_port.h"
 
+const LineName LINE_NAMES[LINE_COUNT] = {{LINE_BIT_DTR, "DTR"}, {LINE_BIT_RTS, "RTS"}, {LINE_BIT_TXD, "TXD_BREAK"}};
+
 std::vector<LineStep> PlanFrame(uint8_t pattern, bool invert, bool first, bool together) {
     // With an inverting stage between port and register every level is
     // complemented, so the register still sees clocks that idle low.

@@ -2,6 +2,7 @@
 // data, DTR shift clock, TXD break latch), LED 8 first, then the latch.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -20,3 +21,23 @@ struct LineStep {
 // 20 steps for a first frame, 19 after. Otherwise one line per step, in the
 // window's order: 28 steps for a first frame, 26 after.
 std::vector<LineStep> PlanFrame(uint8_t pattern, bool invert, bool first, bool together);
+
+// A frame as a run carries it out: its steps, one `stepNs` apart from the
+// frame's start, and the hold after the last one.
+struct FramePlan {
+    uint8_t pattern;
+    std::vector<LineStep> steps;
+    int64_t stepNs;
+    int64_t holdNs;
+    // When step k is due, from the frame's start; At(steps.size()) is where
+    // the frame's last step ends.
+    int64_t At(size_t k) const { return static_cast<int64_t>(k) * stepNs; }
+};
+
+// The three lines by name, in the order of the trace's wires.
+struct LineName {
+    int32_t bit;  // LINE_BIT_*
+    const char* name;
+};
+constexpr size_t LINE_COUNT = 3;
+extern const LineName LINE_NAMES[LINE_COUNT];

@@ -41,6 +41,17 @@ Exit status: 0 done, 64 usage, 69 no such port, 74 input/output error (a line
 that would not switch, a device without modem lines or one that went away),
 75 port busy, 77 permission denied, 130 interrupted.)";
 
+// A list repeated for longer than a run can be timed; an endless run is
+// checked frame by frame as it goes.
+bool RunTooLong(const SendSettings& settings, const std::vector<Frame>& frames, std::string* problem) {
+    double longest = LongestRunNs(settings, frames);
+    if (settings.repeat == 0 || longest <= static_cast<double>(MAX_RUN_NS)) return false;
+    *problem = "--repeat " + std::to_string(settings.repeat) + ": the run could last " +
+               std::to_string(static_cast<int64_t>(longest / 1e9 / 86400 / 365.25)) +
+               " years, more than a run can be timed for (285)";
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -66,7 +77,7 @@ int main(int argc, char** argv) {
         ->option_text("MS");
     app.add_option("--repeat", repeatText, "send the whole list N times; 0: until interrupted (default 1)")
         ->option_text("N");
-    app.add_option("--trace", tracePath, "write the line changes as a VCD waveform (1 us time scale)")
+    app.add_option("--trace", tracePath, "write the line changes as a VCD waveform (1 us time scale; 1 ns for shorter steps)")
         ->option_text("FILE.vcd");
     app.add_flag("--dry-run", dryRun, "print the line changes with their planned times; open nothing");
     app.add_flag("--list", list, "list the serial ports of this machine, opening none");
@@ -136,13 +147,26 @@ int main(int argc, char** argv) {
     int status;
     if (fromInput && settings.repeat != 1) {
         std::string problem;
-        if (!ReadFrames(stdin, &frames, &problem)) return UsageError(problem);
+        switch (ReadFrames(&frames, &problem)) {
+            case FrameSource::BAD: return UsageError(problem);
+            case FrameSource::FAILED:
+                std::fprintf(stderr, "%s: %s\n", PROGRAM, problem.c_str());
+                return EXIT_IO;
+            case FrameSource::INTERRUPTED:
+                std::fprintf(stderr, "%s: %s: interrupted while reading the frames; nothing was sent\n", PROGRAM,
+                             settings.port.c_str());
+                return EXIT_INTERRUPTED;
+            default: break;
+        }
+        if (RunTooLong(settings, frames, &problem)) return UsageError(problem);
         FrameList list(frames);
         status = SendFrames(settings, list, stdout, stderr);
     } else if (fromInput) {
-        FrameStream stream(stdin);
+        FrameStream stream;
         status = SendFrames(settings, stream, stdout, stderr);
     } else {
+        std::string problem;
+        if (RunTooLong(settings, frames, &problem)) return UsageError(problem);
         FrameList list(frames);
         status = SendFrames(settings, list, stdout, stderr);
     }

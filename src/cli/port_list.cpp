@@ -88,5 +88,6 @@ std::string PortEntryText(const PortEntry& port) {
     if (!port.driver.empty()) text += "  " + port.driver;
     if (!port.byId.empty()) text += "  " + port.byId;
     if (port.console) text += "  console";
+    if (!port.refused.empty()) text += "  (" + port.refused + ")";
     return text;
 }

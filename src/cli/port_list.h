@@ -14,11 +14,13 @@ struct PortEntry {
     std::string usb;      // "0403:6001", or empty
     std::string driver;   // "ftdi_sio", or empty
     bool console;         // the kernel's console runs on it
+    std::string refused;  // why the program never opens it, or empty
 };
 
 // Sorted by device name.
 std::vector<PortEntry> ListSysfsPorts(const std::string& classTty, const std::string& dev);
 
 // "/dev/ttyUSB0  usb 0403:6001  ftdi_sio  /dev/serial/by-id/usb-...", and
-// "console" after a port that carries the kernel's console
+// "console" after a port that carries the kernel's console, then why the
+// program never opens it where it does not
 std::string PortEntryText(const PortEntry& port);

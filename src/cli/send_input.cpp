@@ -17,16 +17,16 @@ bool AllDigits(const std::string& text, size_t from, int base) {
 }
 
 // The number in `text` from `from` on, in `base`, if it is all digits and
-// not above `high`.
-bool WholeNumber(const std::string& text, size_t from, int base, unsigned long high, unsigned long* value) {
+// not above `high`. In 64 bits on every platform (long is 32 bits on
+// Windows), and checked before each step could pass `high`, so nothing wraps.
+bool WholeNumber(const std::string& text, size_t from, int base, uint64_t high, uint64_t* value) {
     if (!AllDigits(text, from, base)) return false;
-    unsigned long result = 0;
+    uint64_t result = 0;
     for (size_t i = from; i < text.size(); ++i) {
-        unsigned long digit = std::isdigit(static_cast<unsigned char>(text[i]))
-                                  ? static_cast<unsigned long>(text[i] - '0')
-                                  : static_cast<unsigned long>(std::tolower(static_cast<unsigned char>(text[i])) - 'a' + 10);
-        result = result * static_cast<unsigned long>(base) + digit;
-        if (result > high) return false;
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        uint64_t digit = std::isdigit(c) ? static_cast<uint64_t>(c - '0') : static_cast<uint64_t>(std::tolower(c) - 'a' + 10);
+        if (digit > high || result > (high - digit) / static_cast<uint64_t>(base)) return false;
+        result = result * static_cast<uint64_t>(base) + digit;
     }
     *value = result;
     return true;
@@ -35,7 +35,7 @@ bool WholeNumber(const std::string& text, size_t from, int base, unsigned long h
 }  // namespace
 
 bool ParsePattern(const std::string& word, uint8_t* pattern) {
-    unsigned long value = 0;
+    uint64_t value = 0;
     bool ok;
     if (word.size() > 2 && word[0] == '0' && (word[1] == 'x' || word[1] == 'X')) {
         ok = WholeNumber(word, 2, 16, 255, &value);
@@ -54,8 +54,7 @@ bool ParseMilliseconds(const std::string& word, double low, double high, double*
     std::string fraction = dot == std::string::npos ? std::string() : word.substr(dot + 1);
     if (whole.empty() && fraction.empty()) return false;
     if (!whole.empty() && !AllDigits(whole, 0, 10)) return false;
-    if (dot != std::string::npos && !fraction.empty() && !AllDigits(fraction, 0, 10)) return false;
-    if (dot != std::string::npos && fraction.empty() && whole.empty()) return false;
+    if (!fraction.empty() && !AllDigits(fraction, 0, 10)) return false;
     if (whole.size() > 12) return false;
     // Read in the C locale's terms whatever the user's locale says about
     // the decimal point.
@@ -71,11 +70,11 @@ bool ParseMilliseconds(const std::string& word, double low, double high, double*
     return true;
 }
 
-bool ParseCount(const std::string& word, long low, long high, long* count) {
-    unsigned long value = 0;
-    if (!WholeNumber(word, 0, 10, static_cast<unsigned long>(high), &value)) return false;
-    if (static_cast<long>(value) < low) return false;
-    *count = static_cast<long>(value);
+bool ParseCount(const std::string& word, int64_t low, int64_t high, int64_t* count) {
+    uint64_t value = 0;
+    if (high < 0 || !WholeNumber(word, 0, 10, static_cast<uint64_t>(high), &value)) return false;
+    if (static_cast<int64_t>(value) < low) return false;
+    *count = static_cast<int64_t>(value);
     return true;
 }
 

@@ -21,7 +21,7 @@ bool ParsePattern(const std::string& word, uint8_t* pattern);
 bool ParseMilliseconds(const std::string& word, double low, double high, double* ms);
 
 // A whole number from `low` to `high`.
-bool ParseCount(const std::string& word, long low, long high, long* count);
+bool ParseCount(const std::string& word, int64_t low, int64_t high, int64_t* count);
 
 enum class FrameLine { FRAME, EMPTY, BAD };
 

@@ -2,10 +2,13 @@
 // its holds and repeats, closes the port, and says how it went.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "cli/cli_platform.h"
+#include "cli/frame_plan.h"
 #include "cli/send_input.h"
 
 // sysexits, as scripts see them.
@@ -25,7 +28,7 @@ struct SendSettings {
     bool invert = false;
     double stepMs = 10;
     double holdMs = 0;          // for frames that do not name their own
-    long repeat = 1;            // 0: until interrupted
+    int64_t repeat = 1;         // 0: until interrupted
     std::string tracePath;      // empty: no VCD
     bool dryRun = false;        // print the changes with their planned times, open nothing
 };
@@ -34,9 +37,11 @@ struct SendSettings {
 // by line, so that a generator in a pipe is followed as it writes.
 class FrameSource {
 public:
-    enum Result { FRAME, END, BAD };
+    // BAD: a line that is no frame (usage); FAILED: the input could not be
+    // read (input/output); INTERRUPTED: Ctrl+C while waiting for a frame.
+    enum Result { FRAME, END, BAD, INTERRUPTED, FAILED };
     virtual ~FrameSource() = default;
-    // The next frame; on BAD, `problem` is the one-line reason.
+    // The next frame; on BAD and FAILED, `problem` is the one-line reason.
     virtual Result Next(Frame* frame, std::string* problem) = 0;
     // Back to the first frame, for the next repeat.
     virtual void Rewind() = 0;
@@ -57,23 +62,49 @@ private:
     size_t next_ = 0;
 };
 
-// Frames from lines of `in`, read as they are needed. Cannot rewind: a run
-// that repeats reads them all into a FrameList first (ReadFrames).
+// Frames from the lines of standard input, read as they are needed. A line
+// is a frame only once its end has arrived (or the input ended after it):
+// an interrupt with half a line read leaves that half unsent. Cannot
+// rewind: a run that repeats reads them all into a FrameList first
+// (ReadFrames).
 class FrameStream : public FrameSource {
 public:
-    explicit FrameStream(std::FILE* in) : in_(in) {}
+    using Reader = InputRead (*)(char* buffer, size_t size, size_t* got, int32_t* errorCode);
+    explicit FrameStream(Reader reader = CliReadInput) : reader_(reader) {}
     Result Next(Frame* frame, std::string* problem) override;
     void Rewind() override {}
 
 private:
-    std::FILE* in_;
+    Reader reader_;
+    std::string pending_;  // read, not yet taken as lines
+    bool ended_ = false;   // the input has no more after pending_
     long lineNumber_ = 0;
 };
 
-// Every frame of `in`; false with `problem` set at the first bad line.
-bool ReadFrames(std::FILE* in, std::vector<Frame>* frames, std::string* problem);
+// Every frame of standard input: END when all were read, otherwise the
+// result that stopped the reading (with `problem` for BAD and FAILED).
+FrameSource::Result ReadFrames(std::vector<Frame>* frames, std::string* problem,
+                               FrameStream::Reader reader = CliReadInput);
 
-// Runs the whole transfer; messages go to `err` (one line on failure),
+// What a refused device is and why the program never opens it, for a
+// SerialRefusal other than none.
+std::string RefusalText(int32_t refusal);
+
+// The longest run the program times, about 285 years: its clock counts
+// nanoseconds from the run's start in 64 bits, and a run planned past it
+// is refused rather than let the count wrap.
+constexpr int64_t MAX_RUN_NS = 9000000000000000000;
+
+// The longest `frames`, sent `settings.repeat` times, can take, in ns (as a
+// double, which does not wrap).
+double LongestRunNs(const SendSettings& settings, const std::vector<Frame>& frames);
+
+// The plan of one frame of a run. `first`: the first frame after the port
+// opened; `together`: the port sets DTR and RTS in one call (PlanFrame).
+FramePlan PlanSend(const Frame& frame, const SendSettings& settings, bool first, bool together);
+
+// Runs the whole transfer: each frame planned and carried out by a runner
+// (send_runner.h), live or dry; messages go to `err` (one line on failure),
 // a dry run's changes to `out`. Returns the exit status. The serial layer
 // must be initialised.
 int SendFrames(const SendSettings& settings, FrameSource& frames, std::FILE* out, std::FILE* err);

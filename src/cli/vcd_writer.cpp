@@ -29,9 +29,9 @@ void VcdWriter::Put(const std::string& text) {
     if (ok_ && std::fwrite(text.data(), 1, text.size(), out_) != text.size()) ok_ = false;
 }
 
-void VcdWriter::Begin(int64_t startUs, const std::string& comment) {
+void VcdWriter::Begin(int64_t start, const std::string& comment) {
     if (!comment.empty()) Put("$comment " + comment + " $end\n");
-    Put("$timescale 1 us $end\n");
+    Put("$timescale " + timescale_ + " $end\n");
     // Signals of one scope are declared together, scopes in the order they
     // first appear.
     std::vector<std::string> scopes;
@@ -49,18 +49,18 @@ void VcdWriter::Begin(int64_t startUs, const std::string& comment) {
         Put("$upscope $end\n");
     }
     Put("$enddefinitions $end\n");
-    Stamp(startUs);
+    Stamp(start);
     Put("$dumpvars\n");
     for (const Signal& signal : signals_) WriteValue(signal);
     Put("$end\n");
 }
 
-void VcdWriter::Stamp(int64_t timeUs) {
-    if (stamped_ && timeUs <= lastUs_) return;
-    if (timeUs < 0) timeUs = 0;
-    lastUs_ = timeUs;
+void VcdWriter::Stamp(int64_t time) {
+    if (stamped_ && time <= last_) return;
+    if (time < 0) time = 0;
+    last_ = time;
     stamped_ = true;
-    Put("#" + std::to_string(timeUs) + "\n");
+    Put("#" + std::to_string(time) + "\n");
 }
 
 void VcdWriter::WriteValue(const Signal& signal) {
@@ -73,25 +73,25 @@ void VcdWriter::WriteValue(const Signal& signal) {
     Put(bits + " " + signal.id + "\n");
 }
 
-void VcdWriter::Change(int64_t timeUs, int signal, uint32_t value) {
+void VcdWriter::Change(int64_t time, int signal, uint32_t value) {
     if (signal < 0 || signal >= static_cast<int>(signals_.size())) return;
     Signal& target = signals_[signal];
     if (target.width < 32) value &= (1u << target.width) - 1;
     if (value == target.value) return;
     target.value = value;
-    Stamp(timeUs);
+    Stamp(time);
     WriteValue(target);
 }
 
-void VcdWriter::Comment(int64_t timeUs, const std::string& text) {
-    Stamp(timeUs);
+void VcdWriter::Comment(int64_t time, const std::string& text) {
+    Stamp(time);
     Put("$comment " + text + " $end\n");
 }
 
-void VcdWriter::End(int64_t timeUs) {
+void VcdWriter::End(int64_t time) {
     // The closing stamp must lie after the last change, or the viewer cuts
     // the last level to nothing.
-    Stamp(stamped_ && timeUs <= lastUs_ ? lastUs_ + 1 : timeUs);
+    Stamp(stamped_ && time <= last_ ? last_ + 1 : time);
     if (ok_ && std::fflush(out_) != 0) ok_ = false;
     if (std::ferror(out_)) ok_ = false;
 }

@@ -1,5 +1,6 @@
 // A VCD (value change dump) writer for waveforms of the port lines and the
-// register: one-bit wires and vectors up to 32 bits, microsecond time scale.
+// register: one-bit wires and vectors up to 32 bits. Times are counted in
+// the dump's time unit, a microsecond unless the writer is given another.
 //
 // Contract: declare every signal with AddSignal, then Begin (header and the
 // initial values), then Change in time order, then End with a closing time
@@ -17,23 +18,24 @@
 class VcdWriter {
 public:
     // `out` stays the caller's; the writer neither opens nor closes it.
-    explicit VcdWriter(std::FILE* out) : out_(out) {}
+    // `timescale` is the VCD's ("1 us", "1 ns").
+    explicit VcdWriter(std::FILE* out, const char* timescale = "1 us") : out_(out), timescale_(timescale) {}
 
     // Adds a signal of `width` bits (1 to 32) in scope `scope` with its
     // value before the first change; returns its index for Change.
     int AddSignal(const std::string& scope, const std::string& name, int width, uint32_t initial);
 
-    // The header and the initial values, stamped `startUs`. `comment` goes
+    // The header and the initial values, stamped `start`. `comment` goes
     // into the header when it is not empty.
-    void Begin(int64_t startUs, const std::string& comment = std::string());
+    void Begin(int64_t start, const std::string& comment = std::string());
 
-    void Change(int64_t timeUs, int signal, uint32_t value);
+    void Change(int64_t time, int signal, uint32_t value);
 
     // A comment at the current time (an event that is no signal, say).
-    void Comment(int64_t timeUs, const std::string& text);
+    void Comment(int64_t time, const std::string& text);
 
     // The closing time stamp; flushes. Nothing may follow.
-    void End(int64_t timeUs);
+    void End(int64_t time);
 
     bool Ok() const { return ok_; }
 
@@ -46,13 +48,14 @@ private:
         uint32_t value;
     };
 
-    void Stamp(int64_t timeUs);
+    void Stamp(int64_t time);
     void WriteValue(const Signal& signal);
     void Put(const std::string& text);
 
     std::FILE* out_;
+    std::string timescale_;
     std::vector<Signal> signals_;
-    int64_t lastUs_ = 0;
+    int64_t last_ = 0;
     bool stamped_ = false;
     bool ok_ = true;
 };

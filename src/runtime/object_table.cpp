@@ -1,6 +1,7 @@
 #include "runtime/object_table.h"
 
 #include <climits>
+#include <cstdint>
 #include <cstring>
 
 #include "os/os.h"
@@ -27,8 +28,20 @@ bool IsLive(const void* object) { return *static_cast<const intptr_t*>(object) !
 
 }  // namespace
 
+static_assert(OBJECT_TABLE_MAX_SLOT_BYTES <= static_cast<int64_t>(SIZE_MAX / 2) &&
+                  OBJECT_TABLE_MAX_SLOT_BYTES <= INT32_MAX,
+              "a slot array of the largest size must fit size_t and a slot count int32_t without wrapping");
+
+namespace {
+
+constexpr int32_t SLOT_SIZE = static_cast<int32_t>(sizeof(void*));
+
+}  // namespace
+
 ObjectTable* ObjectTableCreate(int32_t objectSize, int32_t growStep, FreeCallback freeCallback) {
-    if (objectSize < static_cast<int32_t>(sizeof(intptr_t)) || growStep < 1) return nullptr;
+    if (objectSize < static_cast<int32_t>(sizeof(intptr_t)) || growStep < 1 ||
+        ObjectTableLargestNumber(growStep, SLOT_SIZE) < 0)
+        return nullptr;
     auto* table = static_cast<ObjectTable*>(OsHeapAlloc(Process.mainHeap, sizeof(ObjectTable)));
     if (!table) return nullptr;
     auto* slots = static_cast<void**>(OsHeapAlloc(Process.mainHeap, sizeof(void*) * growStep));
@@ -45,7 +58,8 @@ ObjectTable* ObjectTableCreate(int32_t objectSize, int32_t growStep, FreeCallbac
 }
 
 int32_t ObjectTableCanHold(const ObjectTable* table, intptr_t number) {
-    return number == AnyNumber || (number >= 0 && number <= INT32_MAX - table->growStep);
+    return number == AnyNumber ||
+           (number >= 0 && static_cast<int64_t>(number) <= ObjectTableLargestNumber(table->growStep, SLOT_SIZE));
 }
 
 void* ObjectTableGetOrCreate(ObjectTable* table, intptr_t number) {

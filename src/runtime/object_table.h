@@ -48,6 +48,17 @@ ObjectTable* ObjectTableCreate(int32_t objectSize, int32_t growStep, FreeCallbac
 // unchanged.
 void* ObjectTableGetOrCreate(ObjectTable* table, intptr_t number);
 
+// The slot array never grows past this many bytes, on every target: its
+// size then fits a 32-bit size_t with room to spare, and a number whose
+// array no 32-bit process could allocate is refused before any work.
+constexpr int64_t OBJECT_TABLE_MAX_SLOT_BYTES = int64_t{1} << 28;
+
+// The largest number a table growing by `growStep` can hold where a slot
+// (a pointer) takes `slotSize` bytes; negative when it can hold none.
+constexpr int64_t ObjectTableLargestNumber(int32_t growStep, int32_t slotSize) {
+    return OBJECT_TABLE_MAX_SLOT_BYTES / slotSize - growStep;
+}
+
 // Non-zero when `number` is AnyNumber or a number GetOrCreate can make a slot
 // for (memory permitting); callers check it before work that a refusal
 // would waste or undo.

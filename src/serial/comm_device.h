@@ -90,6 +90,11 @@ public:
     virtual int32_t SetModemLines(intptr_t, int32_t /*dtr*/, int32_t /*rts*/) { return 0; }
     virtual int32_t SetsModemLinesTogether() const { return 0; }
 
+    // Which of the device's own rules refuses `path` (a SerialRefusal),
+    // opening nothing; Open fails with SERIAL_ERROR_REFUSED for such a path.
+    // Devices without rules keep the default.
+    virtual int32_t Refusal(const char16_t* /*path*/) { return SERIAL_REFUSAL_NONE; }
+
     // Why the last failing call of this thread failed, as a SerialError;
     // `systemCode` (may be null) receives the platform's own number for it,
     // 0 if there is none.

@@ -137,23 +137,29 @@ bool StartsWith(const std::string& text, const char* prefix) { return text.rfind
 // the console (DTR and RTS move on open). So they are refused before
 // anything opens them, by name, through links (realpath and stat look at the
 // file without opening it), and by device number: major 4 holds the virtual
-// consoles and the built-in serial ports, major 5 the console and the
-// controlling terminal, which are refused by name too since a container may
-// put another device there. Test ports are pseudo-terminals (/dev/pts/*).
-bool IsConsoleName(const std::string& path) {
-    return StartsWith(path, "/dev/ttyS") || path == "/dev/console" || path == "/dev/tty";
+// consoles (minors below 64) and the built-in serial ports, major 5 the
+// console, the controlling terminal and the pseudo-terminal master, which
+// are refused by name too since a container may put another device there.
+// Test ports are pseudo-terminals (/dev/pts/*).
+int32_t RefusalOfName(const std::string& path) {
+    if (StartsWith(path, "/dev/ttyS")) return SERIAL_REFUSAL_BUILT_IN_PORT;
+    if (path == "/dev/console" || path == "/dev/tty" || path == "/dev/ptmx") return SERIAL_REFUSAL_CONSOLE;
+    return SERIAL_REFUSAL_NONE;
 }
 
-bool IsConsoleDevice(const std::string& path) {
-    if (IsConsoleName(path)) return true;
+int32_t RefusalOf(const std::string& path) {
+    if (int32_t refusal = RefusalOfName(path)) return refusal;
     char resolved[PATH_MAX];
-    if (realpath(path.c_str(), resolved) && IsConsoleName(resolved)) return true;
+    if (realpath(path.c_str(), resolved)) {
+        if (int32_t refusal = RefusalOfName(resolved)) return refusal;
+    }
     struct stat info {};
     if (stat(path.c_str(), &info) == 0 && S_ISCHR(info.st_mode)) {
         unsigned int deviceMajor = major(info.st_rdev);
-        if (deviceMajor == 4 || deviceMajor == 5) return true;
+        if (deviceMajor == 4) return minor(info.st_rdev) >= 64 ? SERIAL_REFUSAL_BUILT_IN_PORT : SERIAL_REFUSAL_CONSOLE;
+        if (deviceMajor == 5) return SERIAL_REFUSAL_CONSOLE;
     }
-    return false;
+    return SERIAL_REFUSAL_NONE;
 }
 
 // What the layer keeps of a handle beyond the terminal's own settings.
@@ -172,9 +178,10 @@ public:
             errno = ENOENT;
             return OpenFailed();
         }
-        if (IsConsoleDevice(unixPath)) {
+        if (RefusalOf(unixPath)) {
             errno = EACCES;
-            return OpenFailed();
+            Failed(SERIAL_ERROR_REFUSED);
+            return COMM_INVALID_HANDLE;
         }
         // Non-blocking only for the open itself, which would otherwise wait
         // for carrier on a modem line.
@@ -201,6 +208,11 @@ public:
         intptr_t handle = static_cast<intptr_t>(fd) + 1;
         ports_[handle] = port;
         return handle;
+    }
+
+    int32_t Refusal(const char16_t* path) override {
+        std::string unixPath;
+        return UnixPath(path, &unixPath) ? RefusalOf(unixPath) : SERIAL_REFUSAL_NONE;
     }
 
     int32_t Setup(intptr_t handle, int32_t, int32_t) override { return Find(handle) != nullptr; }

@@ -168,8 +168,9 @@ private:
     DWORD errorCode_ = 0;
 };
 
-// At namespace scope: it has no state, and a function-local instance would
-// need a thread-safe initialisation guard.
+// At namespace scope: a function-local instance would need a thread-safe
+// initialisation guard. Its only state is the reason of the last failure,
+// kept for LastError.
 Win32CommDevice g_device;
 
 }  // namespace

@@ -92,7 +92,7 @@ void ApplyHandshake(CommState* state, int32_t handshake, int32_t inQueueSize) {
 // Records why the device refused, before anything else can overwrite it.
 int32_t DeviceFailed() {
     g_error = Device()->LastError(&g_systemCode);
-    if (g_error < SERIAL_ERROR_NOT_FOUND || g_error > SERIAL_ERROR_OTHER) g_error = SERIAL_ERROR_OTHER;
+    if (g_error < SERIAL_ERROR_NOT_FOUND || g_error > SERIAL_ERROR_REFUSED) g_error = SERIAL_ERROR_OTHER;
     return 0;
 }
 
@@ -221,6 +221,8 @@ int32_t SerialPortSetLines(intptr_t number, int32_t mask, int32_t levels) {
     g_systemCode = firstCode;
     return 0;
 }
+
+int32_t SerialPortRefusal(const char16_t* path) { return path ? Device()->Refusal(path) : SERIAL_REFUSAL_NONE; }
 
 int32_t SerialPortSetsLinesTogether() { return Device()->SetsModemLinesTogether(); }
 

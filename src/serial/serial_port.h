@@ -75,7 +75,20 @@ enum SerialError : int32_t {
     SERIAL_ERROR_NO_MODEM_LINES = 5,  // the driver has no modem-control lines
     SERIAL_ERROR_GONE = 6,            // the device stopped answering
     SERIAL_ERROR_OTHER = 7,           // anything else, memory included
+    SERIAL_ERROR_REFUSED = 8,         // refused by the layer's own rule, never opened (SerialPortRefusal says why)
 };
+
+// Devices the platform's device never opens, whoever asks.
+enum SerialRefusal : int32_t {
+    SERIAL_REFUSAL_NONE = 0,
+    SERIAL_REFUSAL_BUILT_IN_PORT = 1,  // a built-in serial port: on many machines it carries the system console
+    SERIAL_REFUSAL_CONSOLE = 2,        // a console or another terminal of the system (not a serial port)
+};
+
+// Which rule refuses `path` (a whole device path, as SerialPortOpenPath
+// takes it), found without opening anything; SERIAL_REFUSAL_NONE when
+// none does.
+int32_t SerialPortRefusal(const char16_t* path);
 
 // Why the last failing open or line change failed; `systemCode` (may be
 // null) receives the platform's number for it (errno, GetLastError), 0 if

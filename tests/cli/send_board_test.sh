@@ -66,6 +66,12 @@ expect_status dropped 0
 tail -n 1 "$work/dropped.trace" | grep -q 'close - dtr=0 rts=0 break=0 .*outputs=0x3c' ||
   fail "dropped: the outputs did not stay 0x3c after the lines dropped at close"
 
+# The board in a folder whose path holds a comma and a colon, which socat
+# would take for its own.
+board "comma,colon:folder" -- --step-ms 0 0x3C
+expect_status "comma,colon:folder" 0
+expect_latched "comma,colon:folder" 1 "0x3c "
+
 # DTR and RTS go out together: 20 device calls for the first frame, 19 for
 # each one after (every call changes at least one line, so it leaves one
 # time stamp in the trace).
@@ -90,6 +96,15 @@ board traced -- --step-ms 1 --trace "$work/traced.vcd" 0xA5
 expect_status traced 0
 decoded=$(sigrok-cli -I vcd -i "$work/traced.vcd" -P spi:clk=DTR:mosi=RTS -A spi=mosi-data 2>&1)
 echo "$decoded" | grep -qi 'a5' || fail "traced: sigrok-cli decoded '$decoded', expected A5"
+# So does one at --step-ms 0, live and planned: every pulse gets a stamp of
+# its own, however close the changes came.
+board traced0 -- --step-ms 0 --trace "$work/traced0.vcd" 0xA5
+expect_status traced0 0
+"$send" --dry-run --step-ms 0 --trace "$work/dry0.vcd" 0xA5 >/dev/null || fail "dry0: the dry run failed"
+for vcd in traced0 dry0; do
+  decoded=$(sigrok-cli -I vcd -i "$work/$vcd.vcd" -P spi:clk=DTR:mosi=RTS -A spi=mosi-data 2>&1)
+  echo "$decoded" | grep -qi 'a5' || fail "$vcd: sigrok-cli decoded '$decoded', expected A5"
+done
 
 # The board's own trace as a waveform (board_vcd): the SPI decoder gives
 # back the frames, and Q1..Q8 end at the board's outputs. Opening the port
@@ -106,22 +121,53 @@ q=$(sigrok-cli -I vcd -i "$work/converted.vcd" -O csv:header=false:label=off -C 
   tail -n 1 | awk -F, '{ for (k = NF; k >= 1; k--) v = v * 2 + $k; printf "0x%02x", v }')
 [ "$q" = 0x4e ] || fail "converted: Q1..Q8 end at $q, the board's outputs at 0x4e"
 
-# Ctrl+C in the middle of an endless run: the frame in progress is finished
-# and latched, the port closed, status 130.
-(board interrupted -- --step-ms 1 --repeat 0 0x0F 0xF0; exit $status) &
-runner=$!
-for _ in $(seq 100); do
-  [ -s "$work/interrupted.trace" ] && break
-  sleep 0.05
-done
-sleep 0.3
-pkill -INT -f "shiftlamp-send --port .*interrupted.d/board-pty" || pkill -INT -x shiftlamp-send
-wait "$runner"
-status=$?
-expect_status interrupted 130 "interrupted"
+# interrupt NAME SECONDS FEED -- ARGS...: FEED (a shell command) piped into
+# shiftlamp-send --port <the board> ARGS, which gets SIGINT after SECONDS;
+# $status is its exit status, the files are named as board()'s.
+interrupt() {
+  local name=$1 after=$2 feed=$3
+  shift 4
+  status=0
+  "$with_board" --native --library "$library" --dir "$work/$name.d" --trace "$work/$name.trace" \
+    --log "$work/$name.log" -- bash -c 'feed=$1 after=$2 out=$3 err=$4 send=$5; shift 5
+      bash -c "$feed" | "$send" --port "$SHIFTLAMP_BOARD_DEVICE" "$@" >"$out" 2>"$err" & pid=$!
+      sleep "$after"; kill -INT $pid; wait $pid' _ "$feed" "$after" "$work/$name.out" "$work/$name.err" "$send" "$@" ||
+    status=$?
+}
+
+# Ctrl+C: in the middle of an endless run, the frame in progress is
+# finished and latched, the port closed, status 130. While the next frame
+# is still on its way through a pipe, with half its line read, the frames
+# before it stand and the half is never sent. While a repeating run reads
+# its frames, nothing is sent and the port never opens. A read error is no
+# end of the input.
+interrupt interrupted 0.5 : -- --step-ms 1 --repeat 0 0x0F 0xF0
+expect_status interrupted 130 "interrupted; the last frame started was sent whole"
 last=$(grep -v '^#' "$work/interrupted.trace" | awk '$2 != "close"' | tail -n 1)
 echo "$last" | grep -q '^[0-9]* BREAK 0 dtr=0 ' || fail "interrupted: the register was left mid-frame: $last"
 tail -n 1 "$work/interrupted.trace" | grep -q ' close ' || fail "interrupted: the port was not closed"
+interrupt halfline 1 "printf '1\\n12'; sleep 3; printf '8\\n'" -- --step-ms 0 -
+expect_status halfline 130 "interrupted"
+expect_latched halfline 1 "0x01 "
+interrupt reading 1 "printf '1\\n2\\n'; sleep 3" -- --step-ms 0 --repeat 2 -
+expect_status reading 130 "nothing was sent"
+! grep -q ' open ' "$work/reading.trace" 2>/dev/null || fail "reading: the port was opened"
+status=0
+"$send" --dry-run - </ >/dev/null 2>"$work/unreadable.err" || status=$?
+expect_status unreadable 74 "standard input could not be read"
+
+# A stall (the program stopped for 150 ms in the middle of a frame) only
+# stretches the frame: every change still comes at least one step after
+# the one before it.
+status=0
+"$with_board" --native --library "$library" --dir "$work/stall.d" --trace "$work/stall.trace" -- bash -c '
+  "$0" --port "$SHIFTLAMP_BOARD_DEVICE" --step-ms 20 0x55 0xAA 2>"$1" & pid=$!
+  sleep 0.3; kill -STOP $pid; sleep 0.15; kill -CONT $pid; wait $pid' "$send" "$work/stall.err" || status=$?
+expect_status stall 0
+expect_latched stall 1 "0x55 0xaa "
+early=$(awk '$2 == "DTR" || $2 == "RTS" || $2 == "BREAK" { if (last && $1 != last && $1 - last < 20000000) n++; last = $1 }
+  END { print n + 0 }' "$work/stall.trace")
+[ "$early" -eq 0 ] || fail "stall: $early changes less than a step (20 ms) after the one before"
 
 # Failures, each with its status and one line that names the port.
 status=0
@@ -173,6 +219,15 @@ else
   fi
 fi
 
+# Devices the serial layer never opens are refused as such, not as a
+# permission the user could get: the pseudo-terminal master (device 5,2)
+# even as root; --list marks the built-in ports the same way.
+status=0
+"$send" --port /dev/ptmx 0x01 2>"$work/ptmx.err" || status=$?
+expect_status ptmx 77 "/dev/ptmx: refused: a console or another terminal of the system"
+unmarked=$("$send" --list | grep '^/dev/ttyS' | grep -v 'never opened: a built-in serial port')
+[ -z "$unmarked" ] || fail "list: built-in ports without their refusal: $unmarked"
+
 # Usage errors name the word; a dry run opens nothing and plans 20 calls
 # for the first frame.
 status=0
@@ -182,6 +237,12 @@ status=0
 "$send" --dry-run 0xA5 >"$work/dry.out" 2>"$work/dry.err" || status=$?
 expect_status dry 0
 [ "$(grep -vc '^#' "$work/dry.out")" -eq 20 ] || fail "dry: $(grep -vc '^#' "$work/dry.out") changes planned, expected 20"
+# A run longer than its clock can count is refused before anything is
+# printed, not planned with times that wrap to negative.
+status=0
+"$send" --dry-run --repeat 200000 --hold-ms 86400000 1 >"$work/long.out" 2>"$work/long.err" || status=$?
+expect_status long 64 "the run could last 547 years"
+[ ! -s "$work/long.out" ] || fail "long: $(grep -c '^-' "$work/long.out") negative times printed"
 
 echo
 if [ "$failures" -gt 0 ]; then

@@ -1,14 +1,23 @@
-// The words shiftlamp-send reads, and the port list from a made-up sysfs.
+// The words shiftlamp-send reads, a frame's plan run dry, and the port list
+// from a made-up sysfs.
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
+#include <cstdio>
 #include <cstdlib>
+#include <vector>
 #include <fstream>
 #include <string>
 
-#include "cli/port_list.h"
 #include "cli/send_input.h"
+#include "cli/send_run.h"
+#include "cli/send_runner.h"
+#ifndef _WIN32
+#include "cli/port_list.h"
+#endif
 
 namespace {
 
@@ -41,10 +50,24 @@ TEST(SendInput, MillisecondsWithFractionsWithinTheirRange) {
     EXPECT_DOUBLE_EQ(ms, 0.5);
     for (const char* bad : {"1000.01", "-1", "1e3", "", ".", "1,5", "0x10", "nan", "inf", " 1"})
         EXPECT_FALSE(ParseMilliseconds(bad, 0, 1000, &ms)) << bad;
-    long count = 0;
+}
+
+// Counts never wrap, whatever the width of long: 2^32 + 1 is no 1, nor
+// 2^64 + 1; a refused word leaves the count alone.
+TEST(SendInput, CountsWithinTheirRangeOnEveryPlatform) {
+    int64_t count = 0;
     EXPECT_TRUE(ParseCount("0", 0, 10, &count));
+    EXPECT_TRUE(ParseCount("1000000000", 0, 1000000000, &count));
+    EXPECT_EQ(count, 1000000000);
+    count = 7;
     EXPECT_FALSE(ParseCount("11", 0, 10, &count));
-    EXPECT_FALSE(ParseCount("99999999999999999999999", 0, 10, &count));
+    for (const char* bad : {"1000000001", "4294967296", "4294967297", "18446744073709551617",
+                            "99999999999999999999999", "-1", ""})
+        EXPECT_FALSE(ParseCount(bad, 0, 1000000000, &count)) << bad;
+    EXPECT_EQ(count, 7);
+    EXPECT_TRUE(ParseCount("9223372036854775807", 0, INT64_MAX, &count));
+    EXPECT_EQ(count, INT64_MAX);
+    EXPECT_FALSE(ParseCount("9223372036854775808", 0, INT64_MAX, &count));
 }
 
 TEST(SendInput, FrameLinesNameTheWordTheyCannotRead) {
@@ -65,6 +88,38 @@ TEST(SendInput, FrameLinesNameTheWordTheyCannotRead) {
     EXPECT_EQ(bad, "-5");
 }
 
+// A frame's plan carried out on paper: the steps one step apart from the
+// time the frame is due, the hold its own or the run's, and the next frame
+// due where the last step ends.
+TEST(SendPlan, ADryRunPrintsThePlanAtItsTimes) {
+    SendSettings settings;
+    settings.stepMs = 0.5;
+    settings.holdMs = 3;
+    FramePlan first = PlanSend(Frame{0xA5, -1}, settings, true, true);
+    EXPECT_EQ(first.steps.size(), 20u);
+    EXPECT_EQ(first.holdNs, 3000000);
+    FramePlan next = PlanSend(Frame{0x01, 7.25}, settings, false, false);
+    EXPECT_EQ(next.steps.size(), 26u);
+    EXPECT_EQ(next.holdNs, 7250000);
+
+    std::FILE* out = std::tmpfile();
+    ASSERT_NE(out, nullptr);
+    DryRunner dry(out);
+    Trace none;
+    EXPECT_EQ(dry.Run(first, 2000000, &none), 12000000);
+    std::rewind(out);
+    char line[128] = {};
+    std::vector<std::string> lines;
+    while (std::fgets(line, sizeof line, out)) lines.push_back(line);
+    std::fclose(out);
+    ASSERT_EQ(lines.size(), 21u);
+    EXPECT_EQ(lines[0], "# frame 1: 0xa5\n");
+    EXPECT_EQ(lines[1], "2.000 TXD_BREAK=0\n");
+    EXPECT_EQ(lines[2], "2.500 DTR=0 RTS=1\n");
+    EXPECT_EQ(lines[20], "11.500 TXD_BREAK=0\n");
+}
+
+#ifndef _WIN32
 // A sysfs and /dev as Linux lays them out for a USB adapter, a CDC-ACM
 // device, a built-in port carrying the console, an 8250 placeholder and a
 // virtual console.
@@ -117,5 +172,7 @@ TEST_F(PortList, ListsRealPortsWithTheirNamesAndLeavesTheRestOut) {
     EXPECT_EQ(PortEntryText(ports[2]), dev + "/ttyUSB0  usb 0403:6001  ftdi_sio  " + dev +
                                            "/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
 }
+
+#endif
 
 }  // namespace

@@ -24,6 +24,20 @@ run() {
     bash -c 'err=$1; shift; exec "$@" 2>"$err"' _ "$dir/$name.err" "$wine_run" "$send" "$@" || status=$?
 }
 
+# interrupt NAME FEED -- ARGS...: FEED (a shell command) piped into
+# shiftlamp-send.exe ARGS with the board, which gets SIGINT (Ctrl+C, as Wine
+# delivers it to a console program) once the first frame has latched.
+interrupt() {
+  local name=$1 feed=$2
+  shift 3
+  status=0
+  "$with_board" --prefix "$prefix" --library "$library" --port COM12 --other COM13 --dir "$dir" \
+    --trace "$dir/$name.trace" --log "$dir/$name.log" -- bash -c 'feed=$1 err=$2; shift 2
+      bash -c "$feed" | "$@" 2>"$err" & pid=$!
+      for _ in $(seq 300); do grep -q " BREAK 0 " "$SHIFTLAMP_BOARD_TRACE" 2>/dev/null && break; sleep 0.1; done
+      sleep 0.3; kill -INT $pid; wait $pid' _ "$feed" "$dir/$name.err" "$wine_run" "$send" "$@" || status=$?
+}
+
 run plain -- --port COM12 --step-ms 1 0xA5 0x00 0xFF 0x5A 0x01 0x80
 [ "$status" -eq 0 ] || fail "plain: status $status: $(cat "$dir/plain.err")"
 got=$(latched "$dir/plain.trace" 1)
@@ -44,6 +58,34 @@ grep -q '^shiftlamp-send: COM14: ' "$dir/missing.err" || fail "missing: $(cat "$
 
 run badport -- --port LPT1 0x01
 [ "$status" -eq 64 ] || fail "badport: status $status, expected 64: $(cat "$dir/badport.err")"
+
+# Counts do not wrap at 2^32 (long is 32 bits on Windows): 2^32 + 1 is no 1.
+run count -- --port COM12 --repeat 4294967297 0x01
+[ "$status" -eq 64 ] || fail "count: status $status, expected 64: $(cat "$dir/count.err")"
+grep -q "'4294967297' is not a count" "$dir/count.err" || fail "count: $(cat "$dir/count.err")"
+
+# Ctrl+C while the next frame is on its way through a pipe, half its line
+# read: the frame before it stands, the half is never sent, status 130.
+interrupt halfline "printf '1\\n12'; sleep 8; printf '8\\n'" -- --port COM12 --step-ms 0 -
+[ "$status" -eq 130 ] || fail "halfline: status $status, expected 130: $(cat "$dir/halfline.err")"
+got=$(latched "$dir/halfline.trace" 1)
+[ "$got" = "0x01 " ] || fail "halfline: latched '$got', expected '0x01 '"
+
+# The same from the console: with a terminal for its input (script(1)'s
+# pseudo-terminal), Wine gives the program a console, and Ctrl+C typed
+# there ends a console read that has half a line.
+status=0
+"$with_board" --prefix "$prefix" --library "$library" --port COM12 --other COM13 --dir "$dir" \
+  --trace "$dir/console.trace" --log "$dir/console.log" -- bash -c '
+    seen() { for _ in $(seq 300); do grep -q "$1" "$SHIFTLAMP_BOARD_TRACE" 2>/dev/null && return; sleep 0.1; done; }
+    # Typed once the program has opened the port: what comes before its
+    # console is set up is dropped.
+    { seen " open "; sleep 0.5; printf "1\r"; seen " BREAK 0 "
+      printf 12; sleep 0.5; printf "\003"; sleep 5; } |
+    script -qec "$(printf "%q " "$@")" /dev/null' _ "$wine_run" "$send" --port COM12 --step-ms 0 - || status=$?
+[ "$status" -eq 130 ] || fail "console: status $status, expected 130: $(tail -c 300 "$dir/console.log")"
+got=$(latched "$dir/console.trace" 1)
+[ "$got" = "0x01 " ] || fail "console: latched '$got', expected '0x01 '"
 
 [ "$failures" -eq 0 ] && echo "shiftlamp-send.exe under Wine: passed"
 exit $((failures > 0))

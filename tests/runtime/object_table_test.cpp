@@ -130,6 +130,27 @@ TEST_F(ObjectTableTest, ValuesThatAreNoObjectAreNeverDereferenced) {
     EXPECT_EQ(table->capacity, 16);
 }
 
+// The slot array's size is bounded in bytes, so that it cannot wrap a
+// 32-bit size_t: 0x3FFFFFF0 slots of 4 bytes made a 0-byte array there, 2^30
+// a 64-byte one. Such numbers are refused on every target before anything
+// is allocated.
+static_assert((ObjectTableLargestNumber(16, 4) + 16) * 4 <= INT32_MAX, "4-byte slots: the array fits");
+static_assert((ObjectTableLargestNumber(16, 8) + 16) * 8 <= INT32_MAX, "8-byte slots: the array fits");
+
+TEST_F(ObjectTableTest, NumbersWhoseSlotArrayWouldPassTheLimitAreRefused) {
+    long blocks = HeapBlocks();
+    for (intptr_t number : {intptr_t{0x3FFFFFF0}, intptr_t{1} << 30, intptr_t{1} << 29,
+                            static_cast<intptr_t>(INT32_MAX) - 16}) {
+        EXPECT_EQ(ObjectTableCanHold(table, number), 0) << number;
+        EXPECT_EQ(ObjectTableGetOrCreate(table, number), nullptr) << number;
+    }
+    EXPECT_EQ(table->capacity, 16);
+    EXPECT_EQ(HeapBlocks(), blocks);
+    const intptr_t largest = static_cast<intptr_t>(ObjectTableLargestNumber(16, sizeof(void*)));
+    EXPECT_NE(ObjectTableCanHold(table, largest), 0);
+    EXPECT_EQ(ObjectTableCanHold(table, largest + 1), 0);
+}
+
 TEST_F(ObjectTableTest, FreeAllVisitsNumbersAscendingThenUnnumberedOldestFirst) {
     Create(5);
     Create(2);

@@ -164,6 +164,8 @@ TEST_F(PosixCommDeviceTest, ConsolePortsAreRefusedWithoutBeingOpened) {
     errno = 0;
     EXPECT_EQ(device->Open(u"\\\\.\\/dev/ttySX"), COMM_INVALID_HANDLE);
     EXPECT_EQ(errno, EACCES);
+    EXPECT_EQ(device->LastError(nullptr), SERIAL_ERROR_REFUSED);
+    EXPECT_EQ(device->Refusal(u"\\\\.\\/dev/ttySX"), SERIAL_REFUSAL_BUILT_IN_PORT);
     // Through a link: the controlling terminal, which a
     // test run does not have (an open would give ENXIO).
     std::string link = std::string(::testing::TempDir()) + "console-link-" + std::to_string(getpid());
@@ -172,7 +174,11 @@ TEST_F(PosixCommDeviceTest, ConsolePortsAreRefusedWithoutBeingOpened) {
     errno = 0;
     EXPECT_EQ(device->Open(name.c_str()), COMM_INVALID_HANDLE);
     EXPECT_EQ(errno, EACCES);
+    EXPECT_EQ(device->Refusal(name.c_str()), SERIAL_REFUSAL_CONSOLE);
     unlink(link.c_str());
+    // devpts's own pseudo-terminal master, by its device number (5,2) alone.
+    EXPECT_EQ(device->Refusal(u"/dev/pts/ptmx"), SERIAL_REFUSAL_CONSOLE);
+    EXPECT_EQ(device->Refusal(slaveName.c_str()), SERIAL_REFUSAL_NONE);
 }
 
 TEST_F(PosixCommDeviceTest, TheSerialLayerDrivesAPseudoTerminal) {

@@ -151,7 +151,7 @@ TEST_F(SerialPortTest, NoHandshakeTurnsADtrHandshakeIntoDtrOn) {
 // open alone may move the port's lines.
 TEST_F(SerialPortTest, NumbersThatCanNeverBeStoredTouchNoDevice) {
     for (intptr_t number : {static_cast<intptr_t>(INT32_MAX), static_cast<intptr_t>(INT32_MAX) - 15,
-                            static_cast<intptr_t>(-2)}) {
+                            static_cast<intptr_t>(-2), intptr_t{1} << 29, intptr_t{1} << 30, intptr_t{0x3FFFFFF0}}) {
         EXPECT_EQ(Open(number, u"COM1"), 0) << number;
         EXPECT_EQ(SerialPortOpenPath(number, u"\\\\.\\COM1", 9600, 0, 8, 1.0f, HANDSHAKE_NONE, 0, 0), 0);
     }

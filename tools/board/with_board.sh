@@ -116,8 +116,18 @@ if [[ $preload == *[[:space:]:]* ]]; then
 fi
 
 rm -f "$dir/board-pty" "$dir/other-pty"
+# socat splits an address at commas (and takes colons and quotes as its
+# own): in a folder whose path holds one, it makes its links in a
+# temporary folder, and DIR gets links to those.
+pty_dir=$dir
+if [[ $dir == *[,:\'\"\\!\ ]* ]]; then
+  [ -n "$link_dir" ] || link_dir=$(mktemp -d "${TMPDIR:-/tmp}/shiftlamp-preload.XXXXXX")
+  pty_dir=$link_dir
+  ln -s "$pty_dir/board-pty" "$dir/board-pty"
+  ln -s "$pty_dir/other-pty" "$dir/other-pty"
+fi
 # Output to files: a pipe held by a helper process would stall the caller.
-socat -d -d pty,raw,echo=0,link="$dir/board-pty" pty,raw,echo=0,link="$dir/other-pty" \
+socat -d -d pty,raw,echo=0,link="$pty_dir/board-pty" pty,raw,echo=0,link="$pty_dir/other-pty" \
   >"$dir/socat.log" 2>&1 &
 socat_pid=$!
 

@@ -9,7 +9,6 @@
 
 namespace {
 
-constexpr wchar_t kWindowIdProperty[] = L"ZK_WindowID";
 constexpr wchar_t kFocusProperty[] = L"ZK_Focus";
 
 // Show or hide both the focus rectangles and the accelerator underlines.
@@ -27,7 +26,7 @@ struct Owner {
 
 Owner FindOwner(HWND hwnd) {
     for (HWND window = hwnd; window; window = GetParent(window)) {
-        if (auto value = reinterpret_cast<intptr_t>(WindowPropertyGet(window, PROPERTY_WINDOW_ID, kWindowIdProperty)))
+        if (auto value = reinterpret_cast<intptr_t>(WindowPropertyGet(window, PROPERTY_WINDOW_ID, WINDOW_ID_PROPERTY)))
             return Owner{window, value - 1, WindowLookup(value - 1)};
     }
     return Owner{nullptr, -1, nullptr};
@@ -255,7 +254,7 @@ int32_t EventWait() {
 
 HACCEL ActiveAcceleratorTable(HWND window) {
     if (window && ModifierHeld()) KeyboardCuesUpdate(window, 1);
-    auto value = reinterpret_cast<intptr_t>(WindowPropertyGet(window, PROPERTY_WINDOW_ID, kWindowIdProperty));
+    auto value = reinterpret_cast<intptr_t>(WindowPropertyGet(window, PROPERTY_WINDOW_ID, WINDOW_ID_PROPERTY));
     if (!value) return nullptr;
     DWORD processId = 0;
     if (!GetWindowThreadProcessId(window, &processId) || processId != GetCurrentProcessId()) return nullptr;

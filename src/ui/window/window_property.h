@@ -17,6 +17,10 @@
 
 #include <cstdint>
 
+// The names of the fixed properties, defined here once for both layers.
+constexpr wchar_t WINDOW_ID_PROPERTY[] = L"ZK_WindowID";
+constexpr wchar_t GADGET_ID_PROPERTY[] = L"ZK_ID";
+
 enum WindowPropertyKey : int32_t {
     PROPERTY_WINDOW_ID,    // "ZK_WindowID"
     PROPERTY_GADGET_ID,    // "ZK_ID"

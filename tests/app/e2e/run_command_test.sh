@@ -116,15 +116,42 @@ refused 69 "COM2=$dir/none: no such device" COM2=$dir/none
 refused 69 "COM2=$dir: not a serial device" COM2=$dir
 DISPLAY='' refused 69 "no X display: DISPLAY is not set" --no-board
 DISPLAY=:7777 refused 69 "cannot open the X display ':7777'" --no-board
-# A lock held by a live run.
-sleep 60 &
+# A lock held by a live run (a process running run.sh, as the lock says).
+# shellcheck source=../../../scripts/run-lock.sh
+source "$(dirname "$run_sh")/run-lock.sh"
+bash -c 'exec -a run.sh sleep 60' &
 holder=$!
+sleep 0.2
 mkdir -p "$dir/refused/prefix.lock"
-echo "$holder" >"$dir/refused/prefix.lock/pid"
+run_lock_id "$holder" >"$dir/refused/prefix.lock/pid"
 refused 75 "another run (process $holder," --no-board
 grep -qF SHIFTLAMP_RUN_PREFIX "$dir/refused.out" || e2e_fail "the refusal does not say how to use another prefix"
 kill "$holder"
 rm -rf "$dir/refused/prefix.lock"
+# A lock whose process number now belongs to another program, or whose
+# holder started at another time or in another boot, is stale; of two runs
+# that find one stale lock at once, exactly one takes it over.
+sleep 60 &
+other=$!
+take() {  # take LOCKED_PATH: take_lock in a process of its own named run.sh; its status
+  bash -c 'source "$1"; locks=(); take_lock "$2" "the prefix"; sleep 1; true' run.sh \
+    "$(dirname "$run_sh")/run-lock.sh" "$1" 2>>"$dir/lock.err"
+}
+read -r _ start boot < <(run_lock_id "$other")
+for stale in "$other $start $boot" "$$ 1 $boot" "$$ $(run_lock_id $$ | cut -d' ' -f2) another-boot"; do
+  rm -rf "$dir/stale.lock"
+  mkdir "$dir/stale.lock" && echo "$stale" >"$dir/stale.lock/pid"
+  take "$dir/stale" || e2e_fail "a stale lock ($stale) was not taken over: $(cat "$dir/lock.err")"
+done
+rm -rf "$dir/stale.lock"
+mkdir "$dir/stale.lock" && echo "$other $start $boot" >"$dir/stale.lock/pid"
+take "$dir/stale" & first=$!
+take "$dir/stale" & second=$!
+wait "$first"; a=$?
+wait "$second"; b=$?
+[ $((a == 0)) -ne $((b == 0)) ] && [ $((a + b)) -eq 75 ] ||
+  e2e_fail "two runs taking over one stale lock ended with $a and $b: $(cat "$dir/lock.err")"
+kill "$other"
 # A device the user may not open (it is /dev/null's, but only for its group).
 if [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null && mknod "$dir/tty" c 1 3 2>/dev/null; then
   chgrp dialout "$dir/tty" && chmod 660 "$dir/tty"
