@@ -112,7 +112,7 @@ intptr_t GadgetRegister(intptr_t number, Gadget* gadget, HWND window, const Gadg
     gadget->previousProc = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(GadgetWindowProc)));
     SetWindowLongPtrW(window, GWLP_ID, identity);
-    WindowPropertySet(window, PROPERTY_GADGET_ID, GADGET_ID_PROPERTY, reinterpret_cast<HANDLE>(identity));
+    WindowPropertySet(window, PROPERTY_GADGET_ID, reinterpret_cast<HANDLE>(identity));
     // A control not on the screen yet is drawn whole when it comes there; only
     // one already showing needs drawing again in its new font.
     SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(State->font), IsWindowVisible(window));
@@ -138,7 +138,7 @@ LRESULT CALLBACK GadgetWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
         gadget = GadgetLookup(identifier);
         const bool recordIsOurs = gadget && gadget->window == window;
         if (recordIsOurs && kind && kind->Release) kind->Release(gadget);
-        WindowPropertyRemove(window, PROPERTY_GADGET_ID, GADGET_ID_PROPERTY);
+        WindowPropertyRemove(window, PROPERTY_GADGET_ID);
         SetWindowLongPtrW(window, GWLP_ID, kNoGadget);
         EventPurge(EVENT_GADGET, identifier, -1, -1);
         if (recordIsOurs) ObjectTableFreeObject(Table, identifier);
@@ -217,7 +217,7 @@ const char16_t* GadgetGetText(intptr_t number) {
 
 HWND GadgetTopWindow(HWND control) {
     HWND window = control;
-    while (window && !WindowPropertyGet(window, PROPERTY_WINDOW_ID, WINDOW_ID_PROPERTY)) {
+    while (window && !WindowPropertyGet(window, PROPERTY_WINDOW_ID)) {
         HWND parent = GetParent(window);
         if (!parent) break;
         window = parent;
@@ -227,7 +227,7 @@ HWND GadgetTopWindow(HWND control) {
 
 void GadgetPostEvent(HWND control, int32_t type, int32_t forced) {
     const intptr_t windowNumber = reinterpret_cast<intptr_t>(
-        WindowPropertyGet(GadgetTopWindow(control), PROPERTY_WINDOW_ID, WINDOW_ID_PROPERTY)) - 1;
+        WindowPropertyGet(GadgetTopWindow(control), PROPERTY_WINDOW_ID)) - 1;
     const intptr_t gadget = GetWindowLongPtrW(control, GWLP_ID);
     EventPost(EVENT_GADGET, gadget, windowNumber, type, forced ? EVENT_FORCE : 0);
 }
@@ -235,7 +235,7 @@ void GadgetPostEvent(HWND control, int32_t type, int32_t forced) {
 LRESULT GadgetParentMessage(HWND child, HWND parent, UINT message, WPARAM wParam, LPARAM lParam) {
     if (!child) return NOT_HANDLED;
     const LONG_PTR identifier = GetWindowLongPtrW(child, GWLP_ID);
-    if (reinterpret_cast<LONG_PTR>(WindowPropertyGet(child, PROPERTY_GADGET_ID, GADGET_ID_PROPERTY)) != identifier)
+    if (reinterpret_cast<LONG_PTR>(WindowPropertyGet(child, PROPERTY_GADGET_ID)) != identifier)
         return NOT_HANDLED;
     // A control that merely shares a gadget's identifier (a foreign control
     // with identifier 0 and no property, say) is not that gadget.

@@ -12,12 +12,6 @@ namespace {
 
 constexpr int32_t kStackStep = 10;
 
-// "ZK_GadgetStack_" and the module's instance handle as a signed decimal.
-struct PropertyName {
-    wchar_t text[40];
-    PropertyName() { WindowNumberedName(text, L"ZK_GadgetStack_", reinterpret_cast<intptr_t>(WindowModule())); }
-};
-
 // The top-level window in which the current gadget list lies.
 HWND RootOf(const GadgetListState* state) { return state->count > 0 ? state->stack[0] : state->current; }
 
@@ -25,7 +19,7 @@ HWND RootOf(const GadgetListState* state) { return state->count > 0 ? state->sta
 
 GadgetListSaved* GadgetListSavedOf(HWND window) {
     if (!window) return nullptr;
-    return static_cast<GadgetListSaved*>(WindowPropertyGet(window, PROPERTY_GADGET_LIST, PropertyName().text));
+    return static_cast<GadgetListSaved*>(WindowPropertyGet(window, PROPERTY_GADGET_LIST));
 }
 
 intptr_t GadgetListUse(intptr_t windowHandle) {
@@ -34,12 +28,11 @@ intptr_t GadgetListUse(intptr_t windowHandle) {
     HWND oldRoot = RootOf(state);
     HWND window = reinterpret_cast<HWND>(windowHandle);
     if (!window) return reinterpret_cast<intptr_t>(oldRoot);
-    const PropertyName name;
 
     // The old root takes its context along. A root without a record (one
     // that could not be allocated) loses its context; the array stays for
     // the next one.
-    if (auto* saved = static_cast<GadgetListSaved*>(oldRoot ? WindowPropertyGet(oldRoot, PROPERTY_GADGET_LIST, name.text) : nullptr)) {
+    if (auto* saved = static_cast<GadgetListSaved*>(oldRoot ? WindowPropertyGet(oldRoot, PROPERTY_GADGET_LIST) : nullptr)) {
         if (saved->savedStack && saved->savedStack != state->stack) OsHeapFree(Process.mainHeap, saved->savedStack);
         saved->savedCurrent = state->current;
         saved->savedStack = state->stack;
@@ -48,7 +41,7 @@ intptr_t GadgetListUse(intptr_t windowHandle) {
         state->stack = nullptr;
     }
 
-    if (auto* saved = static_cast<GadgetListSaved*>(WindowPropertyGet(window, PROPERTY_GADGET_LIST, name.text))) {
+    if (auto* saved = static_cast<GadgetListSaved*>(WindowPropertyGet(window, PROPERTY_GADGET_LIST))) {
         if (state->stack) OsHeapFree(Process.mainHeap, state->stack);
         state->current = saved->savedCurrent;
         state->stack = saved->savedStack;
@@ -67,7 +60,7 @@ intptr_t GadgetListUse(intptr_t windowHandle) {
     auto* saved = static_cast<GadgetListSaved*>(OsHeapAlloc(Process.mainHeap, sizeof(GadgetListSaved)));
     if (saved) {
         saved->window = window;
-        if (WindowPropertySet(window, PROPERTY_GADGET_LIST, name.text, saved)) {
+        if (WindowPropertySet(window, PROPERTY_GADGET_LIST, saved)) {
             saved->previousProc = reinterpret_cast<WNDPROC>(
                 SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(GadgetListWindowProc)));
         } else {
@@ -78,8 +71,7 @@ intptr_t GadgetListUse(intptr_t windowHandle) {
 }
 
 LRESULT CALLBACK GadgetListWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    const PropertyName name;
-    auto* saved = static_cast<GadgetListSaved*>(WindowPropertyGet(window, PROPERTY_GADGET_LIST, name.text));
+    auto* saved = static_cast<GadgetListSaved*>(WindowPropertyGet(window, PROPERTY_GADGET_LIST));
     if (!saved) return DefWindowProcW(window, message, wParam, lParam);
     const WNDPROC previous = saved->previousProc;
 
@@ -93,7 +85,7 @@ LRESULT CALLBACK GadgetListWindowProc(HWND window, UINT message, WPARAM wParam, 
         }
         if (saved->savedStack) OsHeapFree(Process.mainHeap, saved->savedStack);
         OsHeapFree(Process.mainHeap, saved);
-        WindowPropertyRemove(window, PROPERTY_GADGET_LIST, name.text);
+        WindowPropertyRemove(window, PROPERTY_GADGET_LIST);
     }
     return previous ? CallWindowProcW(previous, window, message, wParam, lParam)
                     : DefWindowProcW(window, message, wParam, lParam);

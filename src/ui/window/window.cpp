@@ -175,7 +175,7 @@ intptr_t WindowOpen(intptr_t number, int32_t x, int32_t y, int32_t width, int32_
 
     if (!decoded.noGadgetList && GadgetHooks.listUse) GadgetHooks.listUse(reinterpret_cast<intptr_t>(handle));
     // Only now: messages of the first showing find no owning window.
-    WindowPropertySet(handle, PROPERTY_WINDOW_ID, WINDOW_ID_PROPERTY, reinterpret_cast<HANDLE>(id + 1));
+    WindowPropertySet(handle, PROPERTY_WINDOW_ID, reinterpret_cast<HANDLE>(id + 1));
     return number == AnyNumber ? id : reinterpret_cast<intptr_t>(handle);
 }
 
@@ -189,13 +189,13 @@ void WindowBuildEnd() {
     for (int32_t i = 0; i < PendingShowCount; ++i) {
         const PendingShow pending = PendingShows[i];
         // A window closed meanwhile has nothing left to show.
-        const HANDLE id = WindowPropertyGet(pending.handle, PROPERTY_WINDOW_ID, WINDOW_ID_PROPERTY);
+        const HANDLE id = WindowPropertyGet(pending.handle, PROPERTY_WINDOW_ID);
         if (!id) continue;
         // As in WindowOpen, the first showing's messages find no owning
         // window and raise no events.
-        WindowPropertyRemove(pending.handle, PROPERTY_WINDOW_ID, WINDOW_ID_PROPERTY);
+        WindowPropertyRemove(pending.handle, PROPERTY_WINDOW_ID);
         ShowWindow(pending.handle, pending.command);
-        WindowPropertySet(pending.handle, PROPERTY_WINDOW_ID, WINDOW_ID_PROPERTY, id);
+        WindowPropertySet(pending.handle, PROPERTY_WINDOW_ID, id);
     }
     PendingShowCount = 0;
 }
@@ -240,10 +240,10 @@ int32_t WindowClose(intptr_t number) {
     // An owned window goes with its owner without asking us, and its handle
     // may since name another window: only a window that still carries this
     // number is ours to destroy. The record and the class go either way.
-    if (WindowPropertyGet(handle, PROPERTY_WINDOW_ID, WINDOW_ID_PROPERTY) == reinterpret_cast<HANDLE>(number + 1)) {
+    if (WindowPropertyGet(handle, PROPERTY_WINDOW_ID) == reinterpret_cast<HANDLE>(number + 1)) {
         if (HWND owner = GetWindow(handle, GW_OWNER)) SetActiveWindow(owner);
         // Gone before destruction: its messages no longer find the number.
-        WindowPropertyRemove(handle, PROPERTY_WINDOW_ID, WINDOW_ID_PROPERTY);
+        WindowPropertyRemove(handle, PROPERTY_WINDOW_ID);
         DestroyWindow(handle);
     }
     UnregisterClassW(ClassName(number).text, WindowModule());

@@ -26,7 +26,7 @@ struct Owner {
 
 Owner FindOwner(HWND hwnd) {
     for (HWND window = hwnd; window; window = GetParent(window)) {
-        if (auto value = reinterpret_cast<intptr_t>(WindowPropertyGet(window, PROPERTY_WINDOW_ID, WINDOW_ID_PROPERTY)))
+        if (auto value = reinterpret_cast<intptr_t>(WindowPropertyGet(window, PROPERTY_WINDOW_ID)))
             return Owner{window, value - 1, WindowLookup(value - 1)};
     }
     return Owner{nullptr, -1, nullptr};
@@ -254,7 +254,7 @@ int32_t EventWait() {
 
 HACCEL ActiveAcceleratorTable(HWND window) {
     if (window && ModifierHeld()) KeyboardCuesUpdate(window, 1);
-    auto value = reinterpret_cast<intptr_t>(WindowPropertyGet(window, PROPERTY_WINDOW_ID, WINDOW_ID_PROPERTY));
+    auto value = reinterpret_cast<intptr_t>(WindowPropertyGet(window, PROPERTY_WINDOW_ID));
     if (!value) return nullptr;
     DWORD processId = 0;
     if (!GetWindowThreadProcessId(window, &processId) || processId != GetCurrentProcessId()) return nullptr;

@@ -1,5 +1,7 @@
 #include "ui/window/window_property.h"
 
+#include "ui/window/window.h"
+
 namespace {
 
 // Open addressing with linear probing; deletion shifts the following run
@@ -61,7 +63,17 @@ void Erase(Entry* entry) {
 
 }  // namespace
 
-BOOL WindowPropertySet(HWND window, WindowPropertyKey key, const wchar_t* name, HANDLE value) {
+void WindowPropertyName(WindowPropertyKey key, wchar_t* text) {
+    switch (key) {
+        case PROPERTY_WINDOW_ID: lstrcpyW(text, L"ZK_WindowID"); break;
+        case PROPERTY_GADGET_ID: lstrcpyW(text, L"ZK_ID"); break;
+        default: WindowNumberedName(text, L"ZK_GadgetStack_", reinterpret_cast<intptr_t>(WindowModule())); break;
+    }
+}
+
+BOOL WindowPropertySet(HWND window, WindowPropertyKey key, HANDLE value) {
+    wchar_t name[40];
+    WindowPropertyName(key, name);
     const BOOL set = SetPropW(window, name, value);
     if (!set) return set;
     if (Entry* entry = g_overflowed ? Find(window) : FindOrAdd(window))
@@ -71,13 +83,18 @@ BOOL WindowPropertySet(HWND window, WindowPropertyKey key, const wchar_t* name, 
     return set;
 }
 
-HANDLE WindowPropertyGet(HWND window, WindowPropertyKey key, const wchar_t* name) {
+HANDLE WindowPropertyGet(HWND window, WindowPropertyKey key) {
     if (!window) return nullptr;
     if (const Entry* entry = Find(window)) return entry->values[key];
-    return g_overflowed ? GetPropW(window, name) : nullptr;
+    if (!g_overflowed) return nullptr;
+    wchar_t name[40];
+    WindowPropertyName(key, name);
+    return GetPropW(window, name);
 }
 
-void WindowPropertyRemove(HWND window, WindowPropertyKey key, const wchar_t* name) {
+void WindowPropertyRemove(HWND window, WindowPropertyKey key) {
+    wchar_t name[40];
+    WindowPropertyName(key, name);
     RemovePropW(window, name);
     Entry* entry = window ? Find(window) : nullptr;
     if (!entry) return;

@@ -17,10 +17,6 @@
 
 #include <cstdint>
 
-// The names of the fixed properties, defined here once for both layers.
-constexpr wchar_t WINDOW_ID_PROPERTY[] = L"ZK_WindowID";
-constexpr wchar_t GADGET_ID_PROPERTY[] = L"ZK_ID";
-
 enum WindowPropertyKey : int32_t {
     PROPERTY_WINDOW_ID,    // "ZK_WindowID"
     PROPERTY_GADGET_ID,    // "ZK_ID"
@@ -28,11 +24,16 @@ enum WindowPropertyKey : int32_t {
     PROPERTY_KEY_COUNT
 };
 
+// The name the window system knows a key's property by, into TEXT (room for
+// 40 characters): "ZK_WindowID", "ZK_ID", or "ZK_GadgetStack_" and the
+// module's instance handle as a signed decimal.
+void WindowPropertyName(WindowPropertyKey key, wchar_t* text);
+
 // SetPropW, also noted in the table when it succeeds. Returns its result.
-BOOL WindowPropertySet(HWND window, WindowPropertyKey key, const wchar_t* name, HANDLE value);
-// What GetPropW(window, name) answers for a property set through this layer.
-HANDLE WindowPropertyGet(HWND window, WindowPropertyKey key, const wchar_t* name);
+BOOL WindowPropertySet(HWND window, WindowPropertyKey key, HANDLE value);
+// What GetPropW answers for a property set through this layer.
+HANDLE WindowPropertyGet(HWND window, WindowPropertyKey key);
 // RemovePropW, and the value dropped from the table.
-void WindowPropertyRemove(HWND window, WindowPropertyKey key, const wchar_t* name);
+void WindowPropertyRemove(HWND window, WindowPropertyKey key);
 // Drops the window's entry: its handle may later name another window.
 void WindowPropertiesForget(HWND window);

@@ -261,7 +261,8 @@ TEST_F(WindowTest, AWindowBuiltOutOfSightShowsAtTheEndAsAtOnce) {
 // its size (where removals move entries) and past it (where reads of
 // windows it does not hold fall back to the system).
 TEST_F(WindowTest, NotedPropertiesReadAsTheWindowSystemHasThem) {
-    const wchar_t* names[PROPERTY_KEY_COUNT] = {L"ZK_WindowID", L"ZK_ID", L"ZK_GadgetStack_test"};
+    wchar_t names[PROPERTY_KEY_COUNT][40];
+    for (int key = 0; key < PROPERTY_KEY_COUNT; ++key) WindowPropertyName(static_cast<WindowPropertyKey>(key), names[key]);
     std::vector<HWND> windows;
     std::mt19937 random(13);
     for (int phase : {200, 300}) {
@@ -271,13 +272,13 @@ TEST_F(WindowTest, NotedPropertiesReadAsTheWindowSystemHasThem) {
             HWND window = windows[random() % windows.size()];
             const auto key = static_cast<WindowPropertyKey>(random() % PROPERTY_KEY_COUNT);
             if (random() % 3)
-                ASSERT_TRUE(WindowPropertySet(window, key, names[key], reinterpret_cast<HANDLE>(intptr_t{step})));
+                ASSERT_TRUE(WindowPropertySet(window, key, reinterpret_cast<HANDLE>(intptr_t{step})));
             else
-                WindowPropertyRemove(window, key, names[key]);
+                WindowPropertyRemove(window, key);
         }
         for (HWND window : windows)
             for (int key = 0; key < PROPERTY_KEY_COUNT; ++key)
-                ASSERT_EQ(WindowPropertyGet(window, static_cast<WindowPropertyKey>(key), names[key]),
+                ASSERT_EQ(WindowPropertyGet(window, static_cast<WindowPropertyKey>(key)),
                           GetPropW(window, names[key]));
     }
     for (HWND window : windows) {
