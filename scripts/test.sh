@@ -8,12 +8,12 @@
 # 32-bit programs. Exits non-zero when anything fails.
 #
 # Where the kernel runs no 32-bit programs, the i686 programs can still run
-# in an emulated machine (scripts/i686-vm.sh), at a cost: a 2.4 GB image,
-# made once in about 8 minutes and kept, and about 25 minutes for the whole
-# i686 suite. --i686-vm chooses what runs there: none; e2e, the tests that
-# run the shipped executables end to end (the e2e, application and
-# executable tests and the Windows command line's, about 15 minutes); all,
-# the whole i686 suite. By default e2e under CI (CI=true) and none
+# in an emulated machine (scripts/i686-vm.sh), at a cost: a 2.3 GB image,
+# made once in 6 to 12 minutes from 321 MB of Debian packages and kept, and
+# about 30 minutes for the whole i686 suite. --i686-vm chooses what runs
+# there: none; e2e, the tests that run the shipped executables end to end
+# (the e2e, application and executable tests and the Windows command
+# line's, about 12 minutes); all, the whole i686 suite. By default e2e under CI (CI=true) and none
 # otherwise; SHIFTLAMP_I686_VM sets it as well.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -99,8 +99,8 @@ if ! machine_runs_32bit; then
   echo "This machine runs no 32-bit programs: the Windows tests ran as x86-64 programs under 64-bit Wine."
   if [ "$vm" = none ]; then
     echo "The i686 programs themselves run only in an emulated machine, which this run left out: it costs"
-    echo "a 2.4 GB image (made once, in about 8 minutes) and about 15 minutes for the end-to-end tests,"
-    echo "25 for all: scripts/test.sh --i686-vm e2e (or all)."
+    echo "a 2.3 GB image (made once, in 6 to 12 minutes, from 321 MB of Debian packages) and about"
+    echo "12 minutes for the end-to-end tests, 30 for all: scripts/test.sh --i686-vm e2e (or all)."
   fi
 fi
 echo
