@@ -5,7 +5,6 @@
 #include "os/os.h"
 #include "runtime/process_values.h"
 #include "ui/gadget/gadget_core.h"
-#include "ui/window/window.h"
 #include "ui/window/window_property.h"
 
 namespace {
