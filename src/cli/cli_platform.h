@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/port_list.h"
+
 // The command line as UTF-8 words, program name first.
 std::vector<std::string> CliArguments(int argc, char** argv);
 
@@ -39,6 +41,28 @@ std::string CliSystemErrorText(int32_t code);
 // What to say when the user may not open `port`, and how to fix it.
 std::string CliPermissionText(const std::string& port);
 
-// Prints one line per serial port of the machine to `out`, opening none.
-// Returns how many it printed.
-int CliListPorts(std::FILE* out);
+// The serial ports of the machine with what is known of each, found
+// without opening any; the ones the serial layer never opens are marked
+// (PortEntry::refused). Sorted.
+std::vector<PortEntry> CliPorts();
+
+// What is known of the port the user named: its entry among CliPorts()
+// when the name leads to one of them (a by-id link, another spelling),
+// otherwise an entry with only the name.
+PortEntry CliIdentifyPort(const std::string& port);
+
+// A process that holds a port, or a service that takes ports.
+struct PortHolder {
+    long pid;
+    std::string name;     // the program's name
+    bool hasOpen;         // holds a descriptor of the device
+    bool locks;           // holds a lock on it (flock)
+};
+
+// The other processes that have `port` open or locked, as far as the
+// system lets this user see. False where the platform cannot look.
+bool CliPortHolders(const std::string& port, std::vector<PortHolder>* holders);
+
+// Running services known to open serial ports they did not make
+// (ModemManager, brltty); empty where the platform has none.
+std::vector<PortHolder> CliPortGrabbers();

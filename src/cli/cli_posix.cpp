@@ -1,5 +1,7 @@
 // shiftlamp-send on POSIX: signals, clock_nanosleep to absolute deadlines,
-// device paths, and the port list from sysfs and /dev/serial/by-id.
+// device paths, the port list from sysfs and /dev/serial/by-id, and the
+// processes that hold a port from /proc.
+#include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <limits.h>
@@ -10,11 +12,17 @@
 #include <sys/prctl.h>
 #endif
 #include <sys/stat.h>
+#ifdef __linux__
+#include <sys/sysmacros.h>
+#endif
 #include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
 
 #include "cli/cli_platform.h"
 #include "cli/port_list.h"
@@ -161,16 +169,119 @@ std::string CliPermissionText(const std::string& port) {
            group + " $USER, then log in again";
 }
 
-int CliListPorts(std::FILE* out) {
+std::vector<PortEntry> CliPorts() {
     std::vector<PortEntry> ports = ListSysfsPorts("/sys/class/tty", "/dev");
     for (PortEntry& port : ports) {
         std::u16string path;
-        if (Utf8ToUtf16(port.device, &path)) {
-            // What the device is, without the advice.
-            std::string text = RefusalText(SerialPortRefusal(path.c_str()));
-            if (SerialPortRefusal(path.c_str())) port.refused = "never opened: " + text.substr(0, text.find(';'));
+        if (!Utf8ToUtf16(port.device, &path)) continue;
+        // What the device is, without the advice.
+        if (int32_t refusal = SerialPortRefusal(path.c_str())) {
+            std::string text = RefusalText(refusal);
+            port.refused = "never opened: " + text.substr(0, text.find(';'));
         }
-        std::fprintf(out, "%s\n", PortEntryText(port).c_str());
     }
-    return static_cast<int>(ports.size());
+    return ports;
+}
+
+namespace {
+
+std::string Resolved(const std::string& path) {
+    char resolved[PATH_MAX];
+    return realpath(path.c_str(), resolved) ? std::string(resolved) : std::string();
+}
+
+std::string FirstLine(const std::string& path) {
+    std::ifstream file(path);
+    std::string line;
+    std::getline(file, line);
+    return line;
+}
+
+// The process ids under /proc.
+std::vector<long> Processes() {
+    std::vector<long> pids;
+    if (DIR* dir = opendir("/proc")) {
+        while (dirent* entry = readdir(dir)) {
+            char* end = nullptr;
+            long pid = std::strtol(entry->d_name, &end, 10);
+            if (pid > 0 && end && *end == 0) pids.push_back(pid);
+        }
+        closedir(dir);
+    }
+    return pids;
+}
+
+std::string ProcessName(long pid) { return FirstLine("/proc/" + std::to_string(pid) + "/comm"); }
+
+}  // namespace
+
+PortEntry CliIdentifyPort(const std::string& port) {
+    std::string target = Resolved(port);
+    for (const PortEntry& entry : CliPorts()) {
+        if (entry.device == port || entry.byId == port || (!target.empty() && Resolved(entry.device) == target))
+            return entry;
+    }
+    PortEntry entry;
+    entry.device = port;
+    return entry;
+}
+
+bool CliPortHolders(const std::string& port, std::vector<PortHolder>* found) {
+    struct stat device {};
+    if (stat(port.c_str(), &device) != 0 || !S_ISCHR(device.st_mode)) return true;
+    std::map<long, PortHolder> holders;
+    const long self = static_cast<long>(getpid());
+    // Descriptors: a link in /proc/PID/fd that leads to the same device.
+    for (long pid : Processes()) {
+        if (pid == self) continue;
+        std::string folder = "/proc/" + std::to_string(pid) + "/fd";
+        DIR* dir = opendir(folder.c_str());
+        if (!dir) continue;
+        while (dirent* entry = readdir(dir)) {
+            struct stat file {};
+            if (entry->d_name[0] == '.' || stat((folder + "/" + entry->d_name).c_str(), &file) != 0) continue;
+            if (!S_ISCHR(file.st_mode) || file.st_rdev != device.st_rdev) continue;
+            PortHolder& holder = holders[pid];
+            holder.pid = pid;
+            holder.hasOpen = true;
+            break;
+        }
+        closedir(dir);
+    }
+    // Locks: /proc/locks names the file by its file system's device
+    // (MAJOR:MINOR, in hex) and inode, "1: FLOCK ADVISORY WRITE 4242 00:05:17 0 EOF".
+    std::ifstream locks("/proc/locks");
+    std::string line;
+    while (std::getline(locks, line)) {
+        std::istringstream words(line);
+        std::string number, kind, mode, access, file;
+        long pid = 0;
+        if (!(words >> number >> kind)) continue;
+        if (kind == "->") continue;  // a waiter, listed under the holder
+        if (!(words >> mode >> access >> pid >> file) || pid <= 0 || pid == self) continue;
+        unsigned int fileMajor = 0, fileMinor = 0;
+        unsigned long long inode = 0;
+        if (std::sscanf(file.c_str(), "%x:%x:%llu", &fileMajor, &fileMinor, &inode) != 3) continue;
+        if (fileMajor != major(device.st_dev) || fileMinor != minor(device.st_dev) || inode != device.st_ino) continue;
+        PortHolder& holder = holders[pid];
+        holder.pid = pid;
+        holder.locks = true;
+    }
+    for (auto& entry : holders) {
+        entry.second.name = ProcessName(entry.first);
+        found->push_back(entry.second);
+    }
+    return true;
+}
+
+std::vector<PortHolder> CliPortGrabbers() {
+    static const char* const SERVICES[] = {"ModemManager", "brltty"};
+    std::vector<PortHolder> found;
+    for (long pid : Processes()) {
+        std::string name = ProcessName(pid);
+        for (const char* service : SERVICES) {
+            if (name == service) found.push_back(PortHolder{pid, name, false, false});
+        }
+    }
+    return found;
 }

@@ -206,25 +206,43 @@ std::string CliSystemErrorText(int32_t code) {
 
 std::string CliPermissionText(const std::string&) { return "access denied"; }
 
-int CliListPorts(std::FILE* out) {
+std::vector<PortEntry> CliPorts() {
     // Every DOS device name, NUL-separated; the buffer grows until it fits.
     std::vector<wchar_t> names(16384);
     while (QueryDosDeviceW(nullptr, names.data(), static_cast<DWORD>(names.size())) == 0) {
-        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || names.size() > (1u << 22)) return 0;
+        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || names.size() > (1u << 22)) return {};
         names.resize(names.size() * 2);
     }
-    std::vector<std::pair<int, std::string>> ports;
+    std::vector<std::pair<int, PortEntry>> ports;
     for (const wchar_t* name = names.data(); *name; name += wcslen(name) + 1) {
         std::string text = Utf8Of(name);
         if (text.size() < 4 || _strnicmp(text.c_str(), "COM", 3) != 0 ||
             text.find_first_not_of("0123456789", 3) != std::string::npos)
             continue;
+        PortEntry entry;
+        entry.device = text;
         wchar_t target[1024] = {0};
-        std::string line = text;
-        if (QueryDosDeviceW(name, target, 1024)) line += "  " + Utf8Of(target);
-        ports.emplace_back(std::atoi(text.c_str() + 3), line);
+        if (QueryDosDeviceW(name, target, 1024)) entry.driver = Utf8Of(target);
+        ports.emplace_back(std::atoi(text.c_str() + 3), entry);
     }
-    std::sort(ports.begin(), ports.end());
-    for (const auto& port : ports) std::fprintf(out, "%s\n", port.second.c_str());
-    return static_cast<int>(ports.size());
+    std::sort(ports.begin(), ports.end(),
+              [](const std::pair<int, PortEntry>& a, const std::pair<int, PortEntry>& b) { return a.first < b.first; });
+    std::vector<PortEntry> result;
+    for (auto& port : ports) result.push_back(port.second);
+    return result;
 }
+
+PortEntry CliIdentifyPort(const std::string& port) {
+    std::string name = port;
+    if (name.rfind("\\\\.\\", 0) == 0) name = name.substr(4);
+    for (const PortEntry& entry : CliPorts()) {
+        if (_stricmp(entry.device.c_str(), name.c_str()) == 0) return entry;
+    }
+    PortEntry entry;
+    entry.device = port;
+    return entry;
+}
+
+bool CliPortHolders(const std::string&, std::vector<PortHolder>*) { return false; }
+
+std::vector<PortHolder> CliPortGrabbers() { return {}; }

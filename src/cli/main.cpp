@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli/cli_platform.h"
+#include "cli/port_check.h"
 #include "cli/send_input.h"
 #include "cli/send_run.h"
 #include "os/os.h"
@@ -37,9 +38,63 @@ Examples:
   shiftlamp-send --port COM12 --step-ms 1 --hold-ms 200 --repeat 0 1 2 4 8 16 32 64 128
   seq 0 255 | shiftlamp-send --port /dev/ttyUSB0 --step-ms 0 -
 
-Exit status: 0 done, 64 usage, 69 no such port, 74 input/output error (a line
+--check switches DTR, RTS and the break of each port it checks (the register
+shifts and latches zeros: its lamps go dark) and leaves them at rest.
+
+Exit status: 0 done (with --check: every port checked would work), 64 usage, 69 no such port, 74 input/output error (a line
 that would not switch, a device without modem lines or one that went away),
 75 port busy, 77 permission denied, 130 interrupted.)";
+
+// --list: one line per port, the device first.
+int ListPorts(const std::string& format) {
+    std::vector<PortEntry> ports = CliPorts();
+    for (const PortEntry& port : ports)
+        std::printf("%s\n", (format == "tsv" ? PortEntryTsv(port) : PortEntryText(port)).c_str());
+    if (ports.empty()) std::fprintf(stderr, "%s: no serial ports found\n", PROGRAM);
+    return EXIT_DONE;
+}
+
+// --check: the port given, or every port --list shows. The status is the
+// first blocking problem's.
+int CheckPorts(const std::string& port, const CheckSettings& settings, bool quiet) {
+    // Each port as the user named it (--list's name otherwise), with what
+    // is known of it.
+    std::vector<std::pair<std::string, PortEntry>> ports;
+    if (!port.empty()) {
+        ports.emplace_back(port, CliIdentifyPort(port));
+    } else {
+        for (const PortEntry& entry : CliPorts()) ports.emplace_back(entry.device, entry);
+        if (ports.empty()) {
+            std::fprintf(stderr, "%s: no serial ports found to check\n", PROGRAM);
+            return EXIT_NO_PORT;
+        }
+    }
+    Process.mainHeap = OsHeapCreate(4096);
+    if (!Process.mainHeap || !SerialPortInit()) {
+        std::fprintf(stderr, "%s: out of memory\n", PROGRAM);
+        return EXIT_IO;
+    }
+    CliCatchInterrupts();
+    int status = EXIT_DONE;
+    bool first = true;
+    for (const auto& named : ports) {
+        std::u16string path;
+        std::string problem;
+        if (!CliDevicePath(named.first, &path, &problem)) return UsageError(problem);
+        if (!first && !quiet) std::printf("\n");
+        first = false;
+        PortCheck check = CheckPort(named.second, path, settings);
+        PrintCheck(named.first, check, quiet, stdout);
+        std::fflush(stdout);
+        if (status == EXIT_DONE) status = check.status;
+        if (check.status == EXIT_INTERRUPTED) {
+            status = EXIT_INTERRUPTED;
+            break;
+        }
+    }
+    SerialPortEnd();
+    return status;
+}
 
 // A list repeated for longer than a run can be timed; an endless run is
 // checked frame by frame as it goes.
@@ -64,7 +119,8 @@ int main(int argc, char** argv) {
                  PROGRAM};
     std::string port, stepText = "10", holdText = "0", repeatText = "1", tracePath;
     std::vector<std::string> patternWords;
-    bool invert = false, dryRun = false, list = false;
+    bool invert = false, dryRun = false, list = false, check = false, quiet = false;
+    std::string format;
     app.add_option("--port", port,
                    "the serial port: a device path (/dev/ttyUSB0) on Linux, COM1 to COM255 or a \\\\.\\ path on "
                    "Windows; default: $SHIFTLAMP_PORT")
@@ -80,7 +136,16 @@ int main(int argc, char** argv) {
     app.add_option("--trace", tracePath, "write the line changes as a VCD waveform (1 us time scale; 1 ns for shorter steps)")
         ->option_text("FILE.vcd");
     app.add_flag("--dry-run", dryRun, "print the line changes with their planned times; open nothing");
-    app.add_flag("--list", list, "list the serial ports of this machine, opening none");
+    app.add_flag("--list", list, "list the serial ports of this machine and what each is, opening none");
+    app.add_option("--format", format,
+                   "with --list: text (default) or tsv, tab-separated for scripts: device, by-id name, usb "
+                   "vendor:product, maker, product, driver, friendly name, hardware id, note; - for an empty field")
+        ->option_text("FORMAT");
+    app.add_flag("--check", check,
+                 "check --port, or every port --list shows: what it is, whether it opens (and who holds it), "
+                 "whether DTR, RTS and the break switch, the time per change, known quirks; switches the lines "
+                 "and leaves them at rest; exits with the status a transfer would");
+    app.add_flag("--quiet", quiet, "with --check: print only each port's verdict line");
     app.add_option("PATTERN", patternWords, "the frames to send, or - for standard input")->option_text(" ");
     app.set_version_flag("--version", std::string(PROGRAM) + " " + SHIFTLAMP_VERSION);
     app.footer(FOOTER);
@@ -95,9 +160,18 @@ int main(int argc, char** argv) {
         return UsageError(error.what());
     }
 
-    if (list) {
-        if (CliListPorts(stdout) == 0) std::fprintf(stderr, "%s: no serial ports found\n", PROGRAM);
-        return EXIT_DONE;
+    if (!format.empty() && !list) return UsageError("--format goes with --list");
+    if (!format.empty() && format != "text" && format != "tsv")
+        return UsageError("--format '" + format + "' is not a format (text or tsv)");
+    if (quiet && !check) return UsageError("--quiet goes with --check");
+    if (list && check) return UsageError("give either --list or --check, not both");
+    if (list) return ListPorts(format);
+    if (check) {
+        if (dryRun) return UsageError("--check opens the port, so it cannot be a dry run");
+        if (!patternWords.empty()) return UsageError("--check sends no pattern: '" + patternWords[0] + "'");
+        CheckSettings settings;
+        settings.invert = invert;
+        return CheckPorts(port, settings, quiet);
     }
 
     SendSettings settings;

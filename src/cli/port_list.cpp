@@ -1,93 +1,57 @@
 #include "cli/port_list.h"
 
-#include <dirent.h>
-#include <limits.h>
-#include <stdlib.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <fstream>
-#include <map>
+#include <cctype>
 
 namespace {
 
-std::vector<std::string> Entries(const std::string& folder) {
-    std::vector<std::string> names;
-    if (DIR* dir = opendir(folder.c_str())) {
-        while (dirent* entry = readdir(dir)) {
-            std::string name = entry->d_name;
-            if (name != "." && name != "..") names.push_back(name);
-        }
-        closedir(dir);
+std::string Field(std::string text) {
+    for (char& c : text)
+        if (c == '\t' || c == '\n' || c == '\r') c = ' ';
+    return text.empty() ? std::string("-") : text;
+}
+
+// "VID_0403" within a hardware id: the four hex digits after it, or empty.
+std::string HexAfter(const std::string& text, const char* key) {
+    size_t at = text.find(key);
+    if (at == std::string::npos || at + 8 > text.size()) return std::string();
+    std::string digits = text.substr(at + 4, 4);
+    for (char& c : digits) {
+        if (!std::isxdigit(static_cast<unsigned char>(c))) return std::string();
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     }
-    return names;
-}
-
-std::string Resolved(const std::string& path) {
-    char resolved[PATH_MAX];
-    return realpath(path.c_str(), resolved) ? std::string(resolved) : std::string();
-}
-
-std::string BaseName(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
-
-std::string FirstLine(const std::string& path) {
-    std::ifstream file(path);
-    std::string line;
-    std::getline(file, line);
-    return line;
-}
-
-// The USB device a tty hangs from: the nearest folder above it with a
-// vendor number.
-std::string UsbIds(std::string folder) {
-    for (int depth = 0; depth < 8 && folder.size() > 1; ++depth) {
-        std::string vendor = FirstLine(folder + "/idVendor");
-        if (!vendor.empty()) return vendor + ":" + FirstLine(folder + "/idProduct");
-        folder = folder.substr(0, folder.find_last_of('/'));
-    }
-    return std::string();
+    return digits;
 }
 
 }  // namespace
 
-std::vector<PortEntry> ListSysfsPorts(const std::string& classTty, const std::string& dev) {
-    // by-id links, by the device they lead to.
-    std::map<std::string, std::string> byId;
-    std::string byIdFolder = dev + "/serial/by-id";
-    for (const std::string& name : Entries(byIdFolder)) {
-        std::string target = Resolved(byIdFolder + "/" + name);
-        if (!target.empty()) byId[BaseName(target)] = byIdFolder + "/" + name;
-    }
-
-    std::vector<PortEntry> ports;
-    for (const std::string& name : Entries(classTty)) {
-        std::string device = Resolved(classTty + "/" + name + "/device");
-        if (device.empty()) continue;
-        // The 8250 driver keeps placeholders for ports that may not exist;
-        // a real one sits on a bus of its own (pnp, pci).
-        if (BaseName(device) == "serial8250") continue;
-        PortEntry port;
-        port.device = dev + "/" + name;
-        auto link = byId.find(name);
-        if (link != byId.end()) port.byId = link->second;
-        port.usb = UsbIds(device);
-        // Newer kernels put every built-in port under a driver named "port",
-        // which tells nothing.
-        port.driver = BaseName(Resolved(classTty + "/" + name + "/device/driver"));
-        if (port.driver == "port") port.driver.clear();
-        port.console = FirstLine(classTty + "/" + name + "/console") == "Y";
-        ports.push_back(port);
-    }
-    std::sort(ports.begin(), ports.end(), [](const PortEntry& a, const PortEntry& b) { return a.device < b.device; });
-    return ports;
+std::string UsbIdsOfHardwareId(const std::string& hardwareId) {
+    std::string upper = hardwareId;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    std::string vendor = HexAfter(upper, "VID_"), product = HexAfter(upper, "PID_");
+    return vendor.empty() || product.empty() ? std::string() : vendor + ":" + product;
 }
 
 std::string PortEntryText(const PortEntry& port) {
     std::string text = port.device;
+    if (!port.name.empty()) text += "  " + port.name;
     if (!port.usb.empty()) text += "  usb " + port.usb;
+    std::string what = port.maker;
+    if (!port.product.empty()) what += (what.empty() ? "" : " ") + port.product;
+    if (!what.empty()) text += "  " + what;
     if (!port.driver.empty()) text += "  " + port.driver;
     if (!port.byId.empty()) text += "  " + port.byId;
+    if (!port.hardwareId.empty()) text += "  " + port.hardwareId;
     if (port.console) text += "  console";
     if (!port.refused.empty()) text += "  (" + port.refused + ")";
     return text;
+}
+
+std::string PortEntryTsv(const PortEntry& port) {
+    std::string note = port.console ? "console" : "";
+    if (!port.refused.empty()) note += (note.empty() ? "" : "; ") + port.refused;
+    const std::string fields[] = {port.device, port.byId,   port.usb,        port.maker, port.product,
+                                  port.driver, port.name,   port.hardwareId, note};
+    std::string line;
+    for (const std::string& field : fields) line += (line.empty() ? "" : "\t") + Field(field);
+    return line;
 }

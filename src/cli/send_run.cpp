@@ -29,47 +29,54 @@ void Say(std::FILE* err, const std::string& text) { std::fprintf(err, "%s: %s\n"
 
 // The exit status and message of a port that did not open.
 int OpenFailure(const SendSettings& settings, std::FILE* err) {
+    std::string problem;
+    int status = OpenProblem(settings.port, settings.devicePath, &problem);
+    Say(err, settings.port + ": " + problem);
+    return status;
+}
+
+std::string LineFailureText(const std::string& port, int32_t lines, int32_t error, int32_t code) {
+    return port + ": " + LineProblem(lines, error, code);
+}
+
+}  // namespace
+
+int OpenProblem(const std::string& port, const std::u16string& devicePath, std::string* problem) {
     int32_t code = 0;
-    int32_t error = SerialPortLastError(&code);
-    const std::string& port = settings.port;
-    switch (error) {
+    switch (SerialPortLastError(&code)) {
         case SERIAL_ERROR_NOT_FOUND:
-            Say(err, port + ": no such port (" + std::string(PROGRAM) + " --list shows the ports there are)");
+            *problem = "no such port (" + std::string(PROGRAM) + " --list shows the ports there are)";
             return EXIT_NO_PORT;
         case SERIAL_ERROR_NOT_SERIAL:
-            Say(err, port + ": not a serial port");
+            *problem = "not a serial port";
             return EXIT_NO_PORT;
         case SERIAL_ERROR_BUSY:
-            Say(err, port + ": port busy: another program has it open");
+            *problem = "port busy: another program has it open";
             return EXIT_BUSY;
         case SERIAL_ERROR_ACCESS:
-            Say(err, port + ": " + CliPermissionText(port));
+            *problem = CliPermissionText(port);
             return EXIT_PERMISSION;
         case SERIAL_ERROR_REFUSED:
-            Say(err, port + ": refused: " + RefusalText(SerialPortRefusal(settings.devicePath.c_str())));
+            *problem = "refused: " + RefusalText(SerialPortRefusal(devicePath.c_str()));
             return EXIT_PERMISSION;
         default:
-            Say(err, port + ": cannot open: " + (code ? CliSystemErrorText(code) : std::string("out of memory")));
+            *problem = "cannot open: " + (code ? CliSystemErrorText(code) : std::string("out of memory"));
             return EXIT_IO;
     }
 }
 
-std::string LineFailureText(const std::string& port, int32_t lines, int32_t error, int32_t code) {
+std::string LineProblem(int32_t lines, int32_t error, int32_t code) {
     std::string what = LinesText(lines);
     switch (error) {
         case SERIAL_ERROR_NO_MODEM_LINES:
-            return port + ": " + what +
+            return what +
                    " could not be switched: the device has no modem-control lines (a pseudo-terminal, or an adapter "
                    "whose driver does not drive them)";
-        case SERIAL_ERROR_GONE:
-            return port + ": the device stopped answering while setting " + what + " (unplugged?)";
+        case SERIAL_ERROR_GONE: return "the device stopped answering while setting " + what + " (unplugged?)";
         default:
-            return port + ": " + what + " could not be switched" +
-                   (code ? ": " + CliSystemErrorText(code) : std::string());
+            return what + " could not be switched" + (code ? ": " + CliSystemErrorText(code) : std::string());
     }
 }
-
-}  // namespace
 
 std::string RefusalText(int32_t refusal) {
     switch (refusal) {

@@ -86,6 +86,15 @@ private:
 FrameSource::Result ReadFrames(std::vector<Frame>* frames, std::string* problem,
                                FrameStream::Reader reader = CliReadInput);
 
+// Why the port `port` (`devicePath` as the serial layer opens it) did not
+// open, from the serial layer's last error, without the port's name; the
+// exit status that goes with it.
+int OpenProblem(const std::string& port, const std::u16string& devicePath, std::string* problem);
+
+// Why the lines in `lines` (LINE_BIT_*) did not switch, from the serial
+// layer's error and the system's number, without the port's name.
+std::string LineProblem(int32_t lines, int32_t error, int32_t code);
+
 // What a refused device is and why the program never opens it, for a
 // SerialRefusal other than none.
 std::string RefusalText(int32_t refusal);

@@ -90,6 +90,10 @@ public:
     virtual int32_t SetModemLines(intptr_t, int32_t /*dtr*/, int32_t /*rts*/) { return 0; }
     virtual int32_t SetsModemLinesTogether() const { return 0; }
 
+    // The levels of DTR and RTS as the driver reports them back, where it
+    // does (0 where it cannot say: then `dtr` and `rts` are untouched).
+    virtual int32_t GetModemLines(intptr_t, int32_t* /*dtr*/, int32_t* /*rts*/) { return 0; }
+
     // Which of the device's own rules refuses `path` (a SerialRefusal),
     // opening nothing; Open fails with SERIAL_ERROR_REFUSED for such a path.
     // Devices without rules keep the default.

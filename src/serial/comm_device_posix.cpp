@@ -337,6 +337,18 @@ public:
 
     int32_t SetsModemLinesTogether() const override { return 1; }
 
+    // TIOCMGET answers from the driver's record of the lines; for USB
+    // adapters that is what it last sent, not a reading of the pins.
+    int32_t GetModemLines(intptr_t handle, int32_t* dtr, int32_t* rts) override {
+        Port* port = Find(handle);
+        if (!port) return 0;
+        int bits = 0;
+        if (ioctl(port->fd, TIOCMGET, &bits) != 0) return Failed(LineError(errno));
+        *dtr = (bits & TIOCM_DTR) != 0;
+        *rts = (bits & TIOCM_RTS) != 0;
+        return 1;
+    }
+
     int32_t LastError(int32_t* systemCode) override {
         if (systemCode) *systemCode = errorCode_;
         return error_;

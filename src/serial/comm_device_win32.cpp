@@ -150,6 +150,20 @@ public:
         return 1;
     }
 
+    // The serial driver's own record of the two lines it drives; drivers
+    // that keep none refuse the request.
+    int32_t GetModemLines(intptr_t handle, int32_t* dtr, int32_t* rts) override {
+        constexpr DWORD GET_DTRRTS = 0x1b0078;  // IOCTL_SERIAL_GET_DTRRTS
+        ULONG state = 0;
+        DWORD got = 0;
+        if (!DeviceIoControl(AsHandle(handle), GET_DTRRTS, nullptr, 0, &state, sizeof state, &got, nullptr) ||
+            got < sizeof state)
+            return Failed(PortError(GetLastError(), SERIAL_ERROR_NO_MODEM_LINES));
+        *dtr = (state & 1) != 0;  // SERIAL_DTR_STATE
+        *rts = (state & 2) != 0;  // SERIAL_RTS_STATE
+        return 1;
+    }
+
     int32_t Close(intptr_t handle) override { return CloseHandle(AsHandle(handle)); }
 
     int32_t LastError(int32_t* systemCode) override {

@@ -222,6 +222,16 @@ int32_t SerialPortSetLines(intptr_t number, int32_t mask, int32_t levels) {
     return 0;
 }
 
+int32_t SerialPortGetLines(intptr_t number, int32_t* levels) {
+    if (!g_ports || !levels) return 0;
+    auto* port = static_cast<SerialPort*>(ObjectTableLookup(g_ports, number));
+    if (!port) return Refused();
+    int32_t dtr = 0, rts = 0;
+    if (!Device()->GetModemLines(port->handle, &dtr, &rts)) return DeviceFailed();
+    *levels = (dtr ? LINE_BIT_DTR : 0) | (rts ? LINE_BIT_RTS : 0);
+    return 1;
+}
+
 int32_t SerialPortRefusal(const char16_t* path) { return path ? Device()->Refusal(path) : SERIAL_REFUSAL_NONE; }
 
 int32_t SerialPortSetsLinesTogether() { return Device()->SetsModemLinesTogether(); }

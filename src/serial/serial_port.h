@@ -62,6 +62,12 @@ enum SerialLineBit : int32_t {
 // a line that fails does not keep the others from being tried.
 int32_t SerialPortSetLines(intptr_t number, int32_t mask, int32_t levels);
 
+// The levels of DTR and RTS as the driver reports them back, as LINE_BIT_*
+// bits in `levels`. 0 when the port is not open or its driver does not
+// report them (`levels` is then untouched): a driver's report is its own
+// record, which may differ from the wire.
+int32_t SerialPortGetLines(intptr_t number, int32_t* levels);
+
 // Non-zero when SerialPortSetLines sets DTR and RTS in one call.
 int32_t SerialPortSetsLinesTogether();
 

@@ -31,6 +31,23 @@
  *                               one after it fail with EIO and change
  *                               nothing, as with an adapter unplugged in the
  *                               middle of a transfer
+ *   SHIFTLAMP_BOARD_LINE_US     N: every request that sets lines takes N
+ *                               microseconds, the lines changing as it
+ *                               returns, as a USB adapter's control
+ *                               transfer does (about 1000 on full-speed
+ *                               chips); unset or 0: at once
+ *   SHIFTLAMP_BOARD_LINES_FAIL  dtr, rts or dtr,rts: a request that would
+ *                               change such a line fails with EPROTO and
+ *                               changes nothing, as with a driver that
+ *                               cannot drive it
+ *   SHIFTLAMP_BOARD_LINES_STUCK dtr, rts or dtr,rts: a request that would
+ *                               change such a line succeeds, but the line
+ *                               stays where it is and TIOCMGET reports it
+ *                               there, as RTS does while hardware flow
+ *                               control owns it
+ *   SHIFTLAMP_BOARD_BREAK_FAILS 1: TIOCSBRK and TIOCCBRK fail with
+ *                               EOPNOTSUPP and change nothing, as with an
+ *                               adapter that has no break
  *
  * The board lives in the process that loaded the library: each process
  * starts with every line clear and both registers zero. A port "opens" when
@@ -68,6 +85,10 @@ struct Settings {
     unsigned openLevels; /* the levels, for the lines in openMask */
     int dropAtClose;
     long failAt; /* 0: never */
+    long lineUs; /* how long a request that sets lines takes; 0: no time */
+    unsigned failingLines; /* BOARD_DTR, BOARD_RTS: requests changing them fail */
+    unsigned stuckLines;   /* BOARD_DTR, BOARD_RTS: requests leave them alone */
+    int breakFails;
 };
 
 static pthread_mutex_t Lock = PTHREAD_MUTEX_INITIALIZER;
@@ -129,9 +150,20 @@ static void OpenLevel(const char* name, unsigned line) {
     if (level) Config.openLevels |= line;
 }
 
+/* "dtr", "rts", "dtr,rts" (any order, any case) as BOARD_DTR | BOARD_RTS. */
+static unsigned LinesVariable(const char* name) {
+    const char* value = getenv(name);
+    unsigned lines = 0;
+    if (!value) return 0;
+    if (strcasestr(value, "dtr")) lines |= BOARD_DTR;
+    if (strcasestr(value, "rts")) lines |= BOARD_RTS;
+    return lines;
+}
+
 static void Configure(void) {
     const char* closeSetting;
     const char* failSetting;
+    const char* lineSetting;
     if (Configured) return;
     Configured = 1;
     CopyVariable(Config.device, "SHIFTLAMP_BOARD_DEVICE");
@@ -145,6 +177,12 @@ static void Configure(void) {
     failSetting = getenv("SHIFTLAMP_BOARD_FAIL_AT");
     Config.failAt = failSetting ? strtol(failSetting, NULL, 10) : 0;
     if (Config.failAt < 0) Config.failAt = 0;
+    lineSetting = getenv("SHIFTLAMP_BOARD_LINE_US");
+    Config.lineUs = lineSetting ? strtol(lineSetting, NULL, 10) : 0;
+    if (Config.lineUs < 0 || Config.lineUs > 10000000) Config.lineUs = 0;
+    Config.failingLines = LinesVariable("SHIFTLAMP_BOARD_LINES_FAIL");
+    Config.stuckLines = LinesVariable("SHIFTLAMP_BOARD_LINES_STUCK");
+    Config.breakFails = LevelVariable("SHIFTLAMP_BOARD_BREAK_FAILS") == 1;
     BoardInit(&Board, Config.invert);
 }
 
@@ -296,13 +334,35 @@ static int ToModemBits(unsigned lines) {
     return ((lines & BOARD_DTR) ? TIOCM_DTR : 0) | ((lines & BOARD_RTS) ? TIOCM_RTS : 0);
 }
 
+/* Waits `us` microseconds from `start`, to the deadline whatever signal
+ * comes. */
+static void TakeTime(uint64_t start, long us) {
+    uint64_t deadline = start + (uint64_t)us * 1000u;
+    struct timespec until;
+    until.tv_sec = (time_t)(deadline / 1000000000u);
+    until.tv_nsec = (long)(deadline % 1000000000u);
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, NULL) == EINTR) {
+    }
+}
+
+/* The lines a set request asks for, from the board's lines now. */
+static unsigned Requested(unsigned long request, const int* bits) {
+    const unsigned modem = BOARD_DTR | BOARD_RTS;
+    if (request == TIOCMSET) return (Board.lines & ~modem) | FromModemBits(*bits);
+    if (request == TIOCMBIS) return Board.lines | FromModemBits(*bits);
+    if (request == TIOCMBIC) return Board.lines & ~FromModemBits(*bits);
+    if (request == TIOCSBRK) return Board.lines | BOARD_BREAK;
+    return Board.lines & ~BOARD_BREAK;
+}
+
 /* Answers the request when `fd` is the board; returns 0 when it is not (the
  * caller then forwards it). Errors are reported as the kernel would. */
 static int Emulate(int fd, unsigned long request, void* argument, int* result) {
-    const unsigned modem = BOARD_DTR | BOARD_RTS;
     int* bits = (int*)argument;
     int savedErrno = errno;
     int error = 0;
+    int isBreak = request == TIOCSBRK || request == TIOCCBRK;
+    uint64_t start = NowNs();
 
     pthread_mutex_lock(&Lock);
     Configure();
@@ -314,20 +374,22 @@ static int Emulate(int fd, unsigned long request, void* argument, int* result) {
     NoteUse(fd);
     if (request != TIOCMGET && Config.failAt > 0 && ++SetRequests >= Config.failAt) {
         error = EIO;
-    } else if (request != TIOCSBRK && request != TIOCCBRK && !bits) {
+    } else if (!isBreak && !bits) {
         error = EFAULT;
     } else if (request == TIOCMGET) {
         *bits = ToModemBits(Board.lines);
-    } else if (request == TIOCMSET) {
-        SetLines((Board.lines & ~modem) | FromModemBits(*bits));
-    } else if (request == TIOCMBIS) {
-        SetLines(Board.lines | FromModemBits(*bits));
-    } else if (request == TIOCMBIC) {
-        SetLines(Board.lines & ~FromModemBits(*bits));
-    } else if (request == TIOCSBRK) {
-        SetLines(Board.lines | BOARD_BREAK);
+    } else if (isBreak && Config.breakFails) {
+        error = EOPNOTSUPP;
     } else {
-        SetLines(Board.lines & ~BOARD_BREAK);
+        unsigned wanted = Requested(request, bits);
+        if ((wanted ^ Board.lines) & Config.failingLines) {
+            error = EPROTO;
+        } else {
+            /* A stuck line keeps its level; the others change. */
+            wanted = (wanted & ~Config.stuckLines) | (Board.lines & Config.stuckLines);
+            if (Config.lineUs > 0) TakeTime(start, Config.lineUs);
+            SetLines(wanted);
+        }
     }
     pthread_mutex_unlock(&Lock);
 
