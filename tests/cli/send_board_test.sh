@@ -45,6 +45,18 @@ expect_status() {  # NAME STATUS [TEXT]
   fi
 }
 
+expect_check() {  # NAME STATUS VERDICT [FINDING]
+  [ "$status" -eq "$2" ] || fail "$1: exit status $status, expected $2: $(cat "$work/$1.out" "$work/$1.err")"
+  grep -q -- ": $3" "$work/$1.out" || fail "$1: verdict '$3' not in: $(cat "$work/$1.out")"
+  if [ $# -ge 4 ]; then grep -q -- "$4" "$work/$1.out" || fail "$1: '$4' not in: $(cat "$work/$1.out")"; fi
+}
+expect_rest() {  # NAME LEVEL
+  local last
+  last=$(grep -v '^#' "$work/$1.trace" | awk '$2 != "close"' | tail -n 1)
+  echo "$last" | grep -q "dtr=$2 rts=$2 break=$2 " || fail "$1: the lines were not left at rest ($2): $last"
+  tail -n 1 "$work/$1.trace" | grep -q ' close ' || fail "$1: the port was not closed"
+}
+
 # Every pattern class in one run, then with an inverter in the wiring and
 # the invert option, then with a driver that raises every line at open and
 # one that drops them at close.
@@ -216,6 +228,11 @@ else
     echo "SKIP permission: no device node could be made in $work"
   else
     expect_status denied 77 "belongs to group dialout; add yourself with: sudo usermod -aG dialout"
+    status=0
+    "$with_board" --native --library "$library" --dir "$work/denied.d" -- bash -c '
+      setpriv --reuid=65534 --regid=65534 --clear-groups "$0" --check --port "$2/denied.node" >"$1"' \
+      "$send" "$work/checkdenied.out" "$work" >/dev/null || status=$?
+    expect_check checkdenied 77 "not usable: permission denied" "^  open  *permission denied: the device belongs to group dialout"
   fi
 fi
 
@@ -228,11 +245,87 @@ expect_status ptmx 77 "/dev/ptmx: refused: a console or another terminal of the 
 unmarked=$("$send" --list | grep '^/dev/ttyS' | grep -v 'never opened: a built-in serial port')
 [ -z "$unmarked" ] || fail "list: built-in ports without their refusal: $unmarked"
 
+# --check over the board: usable, with a time per change within 20 % of the
+# board's 2 ms; every line back at rest when the port closes, also with an
+# inverting stage (rest is then high).
+board check SHIFTLAMP_BOARD_LINE_US=2000 -- --check
+expect_check check 0 "usable$" "^  DTR  *switches: set and cleared, and the driver reports both"
+grep -q "^  break  *sets and clears" "$work/check.out" || fail "check: no break finding: $(cat "$work/check.out")"
+median=$(awk '$1 == "per" && $2 == "change" { print $3 }' "$work/check.out")
+awk -v m="${median:-0}" 'BEGIN { exit !(m >= 1.6 && m <= 2.4) }' ||
+  fail "check: per-change time ${median:-?} ms, expected 2 ms within 20 %"
+echo "check: per-change time $median ms for the board's 2 ms"
+expect_rest check 0
+board checkinverted SHIFTLAMP_BOARD_INVERT=1 -- --check --invert --quiet
+expect_check checkinverted 0 "usable$"
+[ "$(wc -l <"$work/checkinverted.out")" -eq 1 ] || fail "checkinverted: --quiet printed more than the verdict"
+expect_rest checkinverted 1
+
+# Each fault of the board, with its finding and the status a transfer would
+# get; whatever failed, the other lines end at rest.
+board breakfails SHIFTLAMP_BOARD_BREAK_FAILS=1 -- --check
+expect_check breakfails 74 "not usable: the break cannot be set" "^  break  *could not be set: "
+board rtsfails SHIFTLAMP_BOARD_LINES_FAIL=rts -- --check
+expect_check rtsfails 74 "not usable: RTS does not switch" "^  RTS  *could not be switched: "
+board dtrstuck SHIFTLAMP_BOARD_LINES_STUCK=dtr -- --check
+expect_check dtrstuck 74 "not usable: DTR does not switch" "^  DTR  *does not switch: set to 1, the driver reports 0"
+expect_rest dtrstuck 0
+board checkgone SHIFTLAMP_BOARD_FAIL_AT=8 -- --check
+expect_check checkgone 74 "not usable: the device stopped answering"
+
+# A plain pseudo-terminal has no modem lines; a port another process holds
+# open and locked names that process; a missing port is 69.
+status=0
+"$with_board" --native --library "$library" --dir "$work/checkpty.d" -- \
+  bash -c 'exec "$0" --check --port "$1" >"$2"' "$send" "$work/checkpty.d/other-pty" "$work/checkpty.out" || status=$?
+expect_check checkpty 74 "not usable: no modem-control lines" "^  DTR  *no modem-control lines"
+status=0
+"$with_board" --native --library "$library" --dir "$work/checkbusy.d" -- bash -c '
+  flock "$SHIFTLAMP_BOARD_DEVICE" sleep 10 & holder=$!
+  for _ in $(seq 50); do grep -q FLOCK /proc/locks && break; sleep 0.1; done
+  echo "$holder" >"$2"
+  "$0" --check --port "$SHIFTLAMP_BOARD_DEVICE" >"$1"; status=$?
+  kill $holder 2>/dev/null; wait $holder 2>/dev/null
+  exit $status' "$send" "$work/checkbusy.out" "$work/checkbusy.pid" || status=$?
+holder=$(cat "$work/checkbusy.pid")
+expect_check checkbusy 75 "not usable: port busy: .*pid $holder (flock)" \
+  "^  held by  *pid $holder (flock): has it open and holds a lock on it"
+status=0
+"$send" --check --port "$work/no-such-device" >"$work/checkmissing.out" || status=$?
+expect_check checkmissing 69 "not usable: no such port"
+status=0
+"$send" --check --port /dev/ptmx >"$work/checkptmx.out" || status=$?
+expect_check checkptmx 77 "not usable: refused"
+
+# A service that grabs ports (a program named ModemManager) is a warning,
+# not a failure.
+cp "$(command -v sleep)" "$work/ModemManager"
+"$work/ModemManager" 10 & grabber=$!
+board checkservice -- --check
+kill $grabber; wait $grabber 2>/dev/null
+expect_check checkservice 0 "usable, with 1 warning" "^  service  *ModemManager is running (pid $grabber)"
+
+# Ctrl+C in the middle of the timed changes (50 ms each): 130, lines at rest.
+SHIFTLAMP_BOARD_LINE_US=50000 interrupt checkint 0.6 : -- --check
+[ "$status" -eq 130 ] || fail "checkint: exit status $status, expected 130: $(cat "$work/checkint.out")"
+grep -q ": not usable: interrupted" "$work/checkint.out" || fail "checkint: $(cat "$work/checkint.out")"
+expect_rest checkint 0
+
+# --list --format tsv: nine fields, the device first.
+"$send" --list --format tsv | awk -F'\t' 'NF != 9 || $1 !~ /^\// { bad = 1 } END { exit bad }' ||
+  fail "list: a tsv line without nine fields or without the device first"
+
 # Usage errors name the word; a dry run opens nothing and plans 20 calls
 # for the first frame.
 status=0
 "$send" --port /dev/null 0x100 2>"$work/usage.err" || status=$?
 expect_status usage 64 "'0x100' is not a pattern"
+for words in "--quiet --port /dev/null 1" "--check 1" "--list --format xml" "--check --dry-run"; do
+  status=0
+  # shellcheck disable=SC2086
+  "$send" $words >/dev/null 2>"$work/usage.err" || status=$?
+  expect_status usage 64
+done
 status=0
 "$send" --dry-run 0xA5 >"$work/dry.out" 2>"$work/dry.err" || status=$?
 expect_status dry 0

@@ -12,11 +12,16 @@
 #include <fstream>
 #include <string>
 
+#include "cli/port_check.h"
+#include "cli/port_list.h"
 #include "cli/send_input.h"
 #include "cli/send_run.h"
 #include "cli/send_runner.h"
 #ifndef _WIN32
-#include "cli/port_list.h"
+#include "serial/serial_port.h"
+#include "os/os.h"
+#include "runtime/process_values.h"
+#include "cli/text_utf.h"
 #endif
 
 namespace {
@@ -119,6 +124,44 @@ TEST(SendPlan, ADryRunPrintsThePlanAtItsTimes) {
     EXPECT_EQ(lines[20], "11.500 TXD_BREAK=0\n");
 }
 
+// What --check makes of a series of change times: the median, not the
+// mean (one slow USB frame must not move it), and the frame rate it gives.
+TEST(PortCheck, TimingIsTheMedianAndTheFrameRateFollows) {
+    std::vector<int64_t> times(19, 2000000);
+    times.push_back(90000000);
+    std::string text = TimingFinding(times, 19);
+    EXPECT_NE(text.find("2.000 ms median of 20 changes, 90.000 ms the slowest"), std::string::npos) << text;
+    EXPECT_NE(text.find("takes at least 38.000 ms, about 26 frames a second at --step-ms 0, 4.4 at the default"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(TimingFinding({3000, 1000}, 19).find("0.002 ms median of 2"), std::string::npos);
+}
+
+// Windows names a USB adapter's ids inside its hardware id, in either of
+// the two spellings drivers use.
+TEST(PortNames, UsbIdsFromWindowsHardwareIds) {
+    EXPECT_EQ(UsbIdsOfHardwareId("USB\\VID_1A86&PID_7523&REV_0264"), "1a86:7523");
+    EXPECT_EQ(UsbIdsOfHardwareId("FTDIBUS\\COMPORT&VID_0403&PID_6001"), "0403:6001");
+    EXPECT_EQ(UsbIdsOfHardwareId("ACPI\\PNP0501"), "");
+    EXPECT_EQ(UsbIdsOfHardwareId("USB\\VID_12"), "");
+}
+
+// Quirks by vendor:product and by driver; an adapter without one has none.
+TEST(PortCheck, QuirksByIdsAndByDriver) {
+    PortEntry ch340;
+    ch340.usb = "1a86:7523";
+    ASSERT_EQ(QuirkFindings(ch340).size(), 1u);
+    EXPECT_NE(QuirkFindings(ch340)[0].find("imitates a break"), std::string::npos);
+    PortEntry acm;
+    acm.usb = "2341:0043";
+    acm.driver = "cdc_acm";
+    ASSERT_EQ(QuirkFindings(acm).size(), 1u);
+    EXPECT_NE(QuirkFindings(acm)[0].find("CDC-ACM"), std::string::npos);
+    PortEntry ftdi;
+    ftdi.usb = "0403:6001";
+    EXPECT_TRUE(QuirkFindings(ftdi).empty());
+}
+
 #ifndef _WIN32
 // A sysfs and /dev as Linux lays them out for a USB adapter, a CDC-ACM
 // device, a built-in port carrying the console, an 8250 placeholder and a
@@ -130,6 +173,8 @@ protected:
         root_ = mkdtemp(pattern);
         Make("sys/devices/usb1/1-2/idVendor", "0403");
         Make("sys/devices/usb1/1-2/idProduct", "6001");
+        Make("sys/devices/usb1/1-2/manufacturer", "FTDI");
+        Make("sys/devices/usb1/1-2/product", "FT232R USB UART");
         Make("sys/devices/usb1/1-2/1-2:1.0/ttyUSB0/x", "");
         Make("sys/bus/usb-serial/drivers/ftdi_sio/x", "");
         Link("../../../../../bus/usb-serial/drivers/ftdi_sio", "sys/devices/usb1/1-2/1-2:1.0/ttyUSB0/driver");
@@ -167,10 +212,39 @@ TEST_F(PortList, ListsRealPortsWithTheirNamesAndLeavesTheRestOut) {
     std::vector<PortEntry> ports = ListSysfsPorts(root_ + "/sys/class/tty", root_ + "/dev");
     ASSERT_EQ(ports.size(), 3u);
     const std::string dev = root_ + "/dev";
+    const std::string byId = dev + "/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
     EXPECT_EQ(PortEntryText(ports[0]), dev + "/ttyACM0  usb 2341:0043");
     EXPECT_EQ(PortEntryText(ports[1]), dev + "/ttyS0  console");
-    EXPECT_EQ(PortEntryText(ports[2]), dev + "/ttyUSB0  usb 0403:6001  ftdi_sio  " + dev +
-                                           "/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+    EXPECT_EQ(PortEntryText(ports[2]), dev + "/ttyUSB0  usb 0403:6001  FTDI FT232R USB UART  ftdi_sio  " + byId);
+    // For scripts: nine fields, the device first, "-" for none.
+    EXPECT_EQ(PortEntryTsv(ports[2]), dev + "/ttyUSB0\t" + byId + "\t0403:6001\tFTDI\tFT232R USB UART\tftdi_sio\t-\t-\t-");
+    EXPECT_EQ(PortEntryTsv(ports[1]), dev + "/ttyS0\t-\t-\t-\t-\t-\t-\t-\tconsole");
+}
+
+// --check on the made-up tree: the adapter named as --list names it, then
+// its device (here a plain file) is no serial port: 69, as a transfer.
+TEST_F(PortList, CheckNamesTheAdapterAndFindsNoSerialPortBehindAFile) {
+    std::vector<PortEntry> ports = ListSysfsPorts(root_ + "/sys/class/tty", root_ + "/dev");
+    ASSERT_EQ(ports.size(), 3u);
+    Process.mainHeap = OsHeapCreate(4096);
+    ASSERT_TRUE(Process.mainHeap && SerialPortInit());
+    std::u16string path;
+    ASSERT_TRUE(Utf8ToUtf16(ports[2].device, &path));
+    PortCheck check = CheckPort(ports[2], path, CheckSettings{});
+    SerialPortEnd();
+    OsHeapDestroy(Process.mainHeap);
+    Process.mainHeap = nullptr;
+    std::string text;
+    for (const std::string& line : check.findings) text += line + "\n";
+    const std::string dev = root_ + "/dev";
+    EXPECT_NE(text.find("  device      " + dev + "/ttyUSB0\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("  by-id       " + dev + "/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"),
+              std::string::npos) << text;
+    EXPECT_NE(text.find("  usb         0403:6001, FTDI FT232R USB UART\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("  driver      ftdi_sio\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("  open        not a serial port\n"), std::string::npos) << text;
+    EXPECT_EQ(check.status, EXIT_NO_PORT);
+    EXPECT_EQ(check.verdict, "not usable: not a serial port");
 }
 
 #endif
