@@ -1,11 +1,16 @@
 // shiftlamp-send on Windows: the wide command line, Ctrl+C and Ctrl+Break,
-// waitable timers to absolute deadlines, COM names and QueryDosDevice.
+// waitable timers to absolute deadlines, COM names, and the port list from
+// QueryDosDevice and the device manager's records (SetupAPI).
 #include <windows.h>
+#include <devpropdef.h>
+#include <setupapi.h>
 #include <shellapi.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 
 #include "cli/cli_platform.h"
 #include "cli/text_utf.h"
@@ -206,29 +211,113 @@ std::string CliSystemErrorText(int32_t code) {
 
 std::string CliPermissionText(const std::string&) { return "access denied"; }
 
+namespace {
+
+// The device classes that hold COM ports: Ports (COM & LPT) and Modem, where
+// USB CDC devices with a modem's class land.
+constexpr GUID PORT_CLASSES[] = {
+    {0x4d36e978, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}},
+    {0x4d36e96d, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}},
+};
+
+// DEVPKEY_Device_BusReportedDeviceDesc: the product string the device gave
+// the bus (Windows 7 and later).
+constexpr DEVPROPKEY BUS_REPORTED_DESCRIPTION = {
+    {0x540b947e, 0x8b40, 0x45bc, {0xa8, 0xa2, 0x6a, 0x0b, 0x89, 0x4c, 0xbd, 0xa2}}, 4};
+
+// A registry property of a device as text; the first string of a list.
+std::string DeviceProperty(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD property) {
+    wchar_t buffer[1024] = {0};
+    DWORD type = 0;
+    if (!SetupDiGetDeviceRegistryPropertyW(set, device, property, &type, reinterpret_cast<BYTE*>(buffer),
+                                           sizeof buffer - sizeof(wchar_t) * 2, nullptr))
+        return std::string();
+    if (type != REG_SZ && type != REG_MULTI_SZ) return std::string();
+    return Utf8Of(buffer);
+}
+
+std::string BusDescription(HDEVINFO set, SP_DEVINFO_DATA* device) {
+    wchar_t buffer[512] = {0};
+    DEVPROPTYPE type = 0;
+    if (!SetupDiGetDevicePropertyW(set, device, &BUS_REPORTED_DESCRIPTION, &type, reinterpret_cast<BYTE*>(buffer),
+                                   sizeof buffer - sizeof(wchar_t), nullptr, 0) ||
+        type != DEVPROP_TYPE_STRING)
+        return std::string();
+    return Utf8Of(buffer);
+}
+
+// The COM name the device's own key gives it ("PortName"), or empty.
+std::string PortNameOf(HDEVINFO set, SP_DEVINFO_DATA* device) {
+    HKEY key = SetupDiOpenDevRegKey(set, device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
+    if (key == INVALID_HANDLE_VALUE) return std::string();
+    wchar_t name[64] = {0};
+    DWORD size = sizeof name - sizeof(wchar_t), type = 0;
+    bool read = RegQueryValueExW(key, L"PortName", nullptr, &type, reinterpret_cast<BYTE*>(name), &size) == ERROR_SUCCESS &&
+                type == REG_SZ;
+    RegCloseKey(key);
+    return read ? Utf8Of(name) : std::string();
+}
+
+std::string Upper(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// What the device manager knows of each present COM port, by upper-case
+// COM name.
+std::map<std::string, PortEntry> DeviceManagerPorts() {
+    std::map<std::string, PortEntry> ports;
+    for (const GUID& portClass : PORT_CLASSES) {
+        HDEVINFO set = SetupDiGetClassDevsW(&portClass, nullptr, nullptr, DIGCF_PRESENT);
+        if (set == INVALID_HANDLE_VALUE) continue;
+        SP_DEVINFO_DATA device{};
+        device.cbSize = sizeof device;
+        for (DWORD index = 0; SetupDiEnumDeviceInfo(set, index, &device); ++index) {
+            std::string name = PortNameOf(set, &device);
+            if (name.size() < 4 || _strnicmp(name.c_str(), "COM", 3) != 0) continue;
+            PortEntry entry;
+            entry.device = name;
+            entry.name = DeviceProperty(set, &device, SPDRP_FRIENDLYNAME);
+            entry.hardwareId = DeviceProperty(set, &device, SPDRP_HARDWAREID);
+            entry.maker = DeviceProperty(set, &device, SPDRP_MFG);
+            entry.driver = DeviceProperty(set, &device, SPDRP_SERVICE);
+            entry.product = BusDescription(set, &device);
+            entry.usb = UsbIdsOfHardwareId(entry.hardwareId);
+            ports[Upper(name)] = entry;
+        }
+        SetupDiDestroyDeviceInfoList(set);
+    }
+    return ports;
+}
+
+}  // namespace
+
 std::vector<PortEntry> CliPorts() {
+    std::map<std::string, PortEntry> known = DeviceManagerPorts();
     // Every DOS device name, NUL-separated; the buffer grows until it fits.
+    // A port without a record in the device manager (a virtual one, or
+    // Wine's) is still a port; its driver column then gives the kernel's
+    // device (\Device\VCP0 and the like, which names the driver too).
     std::vector<wchar_t> names(16384);
     while (QueryDosDeviceW(nullptr, names.data(), static_cast<DWORD>(names.size())) == 0) {
-        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || names.size() > (1u << 22)) return {};
+        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || names.size() > (1u << 22)) break;
         names.resize(names.size() * 2);
     }
-    std::vector<std::pair<int, PortEntry>> ports;
     for (const wchar_t* name = names.data(); *name; name += wcslen(name) + 1) {
         std::string text = Utf8Of(name);
         if (text.size() < 4 || _strnicmp(text.c_str(), "COM", 3) != 0 ||
             text.find_first_not_of("0123456789", 3) != std::string::npos)
             continue;
-        PortEntry entry;
-        entry.device = text;
+        PortEntry& entry = known[Upper(text)];
+        if (entry.device.empty()) entry.device = text;
         wchar_t target[1024] = {0};
-        if (QueryDosDeviceW(name, target, 1024)) entry.driver = Utf8Of(target);
-        ports.emplace_back(std::atoi(text.c_str() + 3), entry);
+        if (entry.driver.empty() && QueryDosDeviceW(name, target, 1024)) entry.driver = Utf8Of(target);
     }
-    std::sort(ports.begin(), ports.end(),
-              [](const std::pair<int, PortEntry>& a, const std::pair<int, PortEntry>& b) { return a.first < b.first; });
     std::vector<PortEntry> result;
-    for (auto& port : ports) result.push_back(port.second);
+    for (auto& port : known) result.push_back(port.second);
+    std::sort(result.begin(), result.end(), [](const PortEntry& a, const PortEntry& b) {
+        return std::atoi(a.device.c_str() + 3) < std::atoi(b.device.c_str() + 3);
+    });
     return result;
 }
 

@@ -22,6 +22,8 @@ run() {
   "$with_board" --prefix "$prefix" --library "$library" --port COM12 --other COM13 --dir "$dir" \
     --trace "$dir/$name.trace" --log "$dir/$name.log" "${settings[@]}" -- \
     bash -c 'err=$1; shift; exec "$@" 2>"$err"' _ "$dir/$name.err" "$wine_run" "$send" "$@" || status=$?
+  # Standard output, as a Windows program writes it, with CR LF.
+  [ ! -f "$dir/$name.log" ] || sed -i 's/\r$//' "$dir/$name.log"
 }
 
 # interrupt NAME FEED -- ARGS...: FEED (a shell command) piped into
@@ -63,6 +65,32 @@ run badport -- --port LPT1 0x01
 run count -- --port COM12 --repeat 4294967297 0x01
 [ "$status" -eq 64 ] || fail "count: status $status, expected 64: $(cat "$dir/count.err")"
 grep -q "'4294967297' is not a count" "$dir/count.err" || fail "count: $(cat "$dir/count.err")"
+
+# --check on the board's port: usable, the time per change within 20 % of
+# the board's 5 ms (Wine adds about 0.2 ms to each), the lines left at rest.
+# Wine keeps no record of the lines to read back, and its device manager
+# has no COM ports: no friendly name, no hardware id.
+run check SHIFTLAMP_BOARD_LINE_US=5000 -- --check --port COM12
+[ "$status" -eq 0 ] || fail "check: status $status: $(cat "$dir/check.log")"
+grep -q '^COM12: usable$' "$dir/check.log" || fail "check: $(cat "$dir/check.log")"
+median=$(awk '$1 == "per" && $2 == "change" { print $3 }' "$dir/check.log")
+awk -v m="${median:-0}" 'BEGIN { exit !(m >= 4 && m <= 6) }' ||
+  fail "check: per-change time ${median:-?} ms, expected 5 ms within 20 %"
+echo "check: per-change time $median ms under Wine for the board's 5 ms"
+last=$(grep -v '^#' "$dir/check.trace" | awk '$2 != "close"' | tail -n 1)
+echo "$last" | grep -q "dtr=0 rts=0 break=0 " || fail "check: the lines were not left at rest: $last"
+run checkbreak SHIFTLAMP_BOARD_BREAK_FAILS=1 -- --check --quiet --port COM12
+[ "$status" -eq 74 ] || fail "checkbreak: status $status, expected 74: $(cat "$dir/checkbreak.log")"
+[ "$(cat "$dir/checkbreak.log")" = "COM12: not usable: the break cannot be set" ] ||
+  fail "checkbreak: $(cat "$dir/checkbreak.log")"
+run checkpty -- --check --port COM13
+[ "$status" -eq 74 ] || fail "checkpty: status $status, expected 74: $(cat "$dir/checkpty.log")"
+grep -q '^  DTR  *no modem-control lines' "$dir/checkpty.log" || fail "checkpty: $(cat "$dir/checkpty.log")"
+run checkmissing -- --check --port COM14
+[ "$status" -eq 69 ] || fail "checkmissing: status $status, expected 69: $(cat "$dir/checkmissing.log")"
+run list -- --list --format tsv
+awk -F'\t' '$1 == "COM12" && NF == 9 { found = 1 } END { exit !found }' "$dir/list.log" ||
+  fail "list: no tsv line of nine fields for COM12: $(head -c 300 "$dir/list.log")"
 
 # Ctrl+C while the next frame is on its way through a pipe, half its line
 # read: the frame before it stands, the half is never sent, status 130.
