@@ -37,13 +37,15 @@ Examples:
   shiftlamp-send --port /dev/ttyUSB0 0xA5
   shiftlamp-send --port COM12 --step-ms 1 --hold-ms 200 --repeat 0 1 2 4 8 16 32 64 128
   seq 0 255 | shiftlamp-send --port /dev/ttyUSB0 --step-ms 0 -
+  shiftlamp-send --check --port /dev/ttyUSB0
 
 --check switches DTR, RTS and the break of each port it checks (the register
-shifts and latches zeros: its lamps go dark) and leaves them at rest.
+shifts and latches zeros: its lamps go dark), then leaves them at rest.
 
-Exit status: 0 done (with --check: every port checked would work), 64 usage, 69 no such port, 74 input/output error (a line
-that would not switch, a device without modem lines or one that went away),
-75 port busy, 77 permission denied, 130 interrupted.)";
+Exit status: 0 done (--check: every port checked would work), 64 usage, 69 no
+such port, 74 input/output error (a line that would not switch, a device
+without modem lines or one that went away), 75 port busy, 77 permission
+denied, 130 interrupted.)";
 
 // --list: one line per port, the device first.
 int ListPorts(const std::string& format) {
@@ -138,14 +140,12 @@ int main(int argc, char** argv) {
     app.add_flag("--dry-run", dryRun, "print the line changes with their planned times; open nothing");
     app.add_flag("--list", list, "list the serial ports of this machine and what each is, opening none");
     app.add_option("--format", format,
-                   "with --list: text (default) or tsv, tab-separated for scripts: device, by-id name, usb "
-                   "vendor:product, maker, product, driver, friendly name, hardware id, note; - for an empty field")
+                   "with --list: text (the default) or tsv (tab-separated fields for scripts, the device first)")
         ->option_text("FORMAT");
     app.add_flag("--check", check,
-                 "check --port, or every port --list shows: what it is, whether it opens (and who holds it), "
-                 "whether DTR, RTS and the break switch, the time per change, known quirks; switches the lines "
-                 "and leaves them at rest; exits with the status a transfer would");
-    app.add_flag("--quiet", quiet, "with --check: print only each port's verdict line");
+                 "check --port (or every port --list shows): what it is, whether it opens, whether DTR, RTS and "
+                 "the break switch, the time per change; switches the lines, leaves them at rest");
+    app.add_flag("--quiet", quiet, "with --check: print only the verdict line of each port");
     app.add_option("PATTERN", patternWords, "the frames to send, or - for standard input")->option_text(" ");
     app.set_version_flag("--version", std::string(PROGRAM) + " " + SHIFTLAMP_VERSION);
     app.footer(FOOTER);
