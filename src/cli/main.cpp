@@ -15,10 +15,6 @@
 #include "runtime/process_values.h"
 #include "serial/serial_port.h"
 
-#ifndef SHIFTLAMP_VERSION
-#define SHIFTLAMP_VERSION "1.0"
-#endif
-
 namespace {
 
 constexpr const char* PROGRAM = "shiftlamp-send";
