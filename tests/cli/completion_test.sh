@@ -64,11 +64,9 @@ expect() {
 ports='/dev/serial/by-id/usb-Arduino_Uno_7563-if00 /dev/ttyACM0 /dev/ttyUSB0 '
 expect "$options" shiftlamp-send --
 expect "- $options" shiftlamp-send --port /dev/ttyUSB0 ''
-expect '--repeat ' shiftlamp-send --re
 expect "$ports" shiftlamp-send --port ''
 expect '/dev/ttyUSB0 ' shiftlamp-send --invert --port /dev/ttyU
 expect "$ports" shiftlamp-send --port = ''
-expect '/dev/ttyACM0 ' shiftlamp-send --port = /dev/ttyA
 for option in --step-ms --hold-ms --repeat; do expect '' shiftlamp-send "$option" ''; done
 cd "$work/traces"
 expect 'a.vcd b.VCD runs ' shiftlamp-send --trace ''
