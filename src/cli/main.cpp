@@ -33,9 +33,12 @@ Examples:
   shiftlamp-send --port COM12 --step-ms 1 --hold-ms 200 --repeat 0 1 2 4 8 16 32 64 128
   seq 0 255 | shiftlamp-send --port /dev/ttyUSB0 --step-ms 0 -
 
-Exit status: 0 done, 64 usage, 69 no such port, 74 input/output error (a line
-that would not switch, a device without modem lines or one that went away),
-75 port busy, 77 permission denied, 130 interrupted.)";
+Exit status: 0 done; 64 usage (also a bad line of standard input, or a run too
+long to time); 69 no such port, or not a serial port; 74 input/output error (a
+line that would not switch, a device without modem lines or one that went
+away, standard input or the trace that could not be read or written); 75 port
+busy; 77 permission denied, or a port this program never opens (a built-in
+port, a console); 130 interrupted (Ctrl+C, SIGTERM).)";
 
 // A list repeated for longer than a run can be timed; an endless run is
 // checked frame by frame as it goes.
@@ -78,7 +81,8 @@ int main(int argc, char** argv) {
     app.add_flag("--dry-run", dryRun, "print the line changes with their planned times; open nothing");
     app.add_flag("--list", list, "list the serial ports of this machine, opening none");
     app.add_option("PATTERN", patternWords, "the frames to send, or - for standard input")->option_text(" ");
-    app.set_version_flag("--version", std::string(PROGRAM) + " " + SHIFTLAMP_VERSION);
+    app.set_help_flag("-h,--help", "print this help and exit");
+    app.set_version_flag("--version", std::string(PROGRAM) + " " + SHIFTLAMP_VERSION, "print the version and exit");
     app.footer(FOOTER);
 
     try {
