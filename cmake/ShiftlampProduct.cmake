@@ -20,13 +20,15 @@ function(shiftlamp_product_library target)
   target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${SHIFTLAMP_PRODUCT_FLAGS}>)
 endfunction()
 
-# A product executable: unused sections dropped, symbols stripped, and the OS
-# seam without allocation-failure injection. Its own sources keep their
+# A product executable: unused sections dropped, symbols stripped, no link
+# time stamp (two builds of one commit give the same bytes, whatever the
+# clock or the folder they were built in), and the OS seam without
+# allocation-failure injection. Its own sources keep their
 # flags: call shiftlamp_product_library on it as well when they are product
 # code (not for a program whose own code uses exceptions).
 function(shiftlamp_product_executable target)
   set_target_properties(${target} PROPERTIES SHIFTLAMP_PRODUCT ON)
   if(WIN32)
-    target_link_options(${target} PRIVATE -Wl,--gc-sections -s)
+    target_link_options(${target} PRIVATE -Wl,--gc-sections -s -Wl,--no-insert-timestamp)
   endif()
 endfunction()

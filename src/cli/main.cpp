@@ -16,10 +16,6 @@
 #include "runtime/process_values.h"
 #include "serial/serial_port.h"
 
-#ifndef SHIFTLAMP_VERSION
-#define SHIFTLAMP_VERSION "1.0"
-#endif
-
 namespace {
 
 constexpr const char* PROGRAM = "shiftlamp-send";
@@ -42,10 +38,12 @@ Examples:
 --check switches DTR, RTS and the break of each port it checks (the register
 shifts and latches zeros: its lamps go dark), then leaves them at rest.
 
-Exit status: 0 done (--check: every port checked would work), 64 usage, 69 no
-such port, 74 input/output error (a line that would not switch, a device
-without modem lines or one that went away), 75 port busy, 77 permission
-denied, 130 interrupted.)";
+Exit status: 0 done (--check: every port checked would work); 64 usage (also
+a bad line of standard input, or a run too long to time); 69 no such port, or
+not a serial port; 74 input/output error (a line that would not switch, a
+device without modem lines or one that went away, standard input or the trace
+that could not be read or written); 75 port busy; 77 permission denied, or a
+port this program never opens (a built-in port, a console); 130 interrupted (Ctrl+C, SIGTERM).)";
 
 // --list: one line per port, the device first.
 int ListPorts(const std::string& format) {
@@ -147,7 +145,8 @@ int main(int argc, char** argv) {
                  "the break switch, the time per change; switches the lines, leaves them at rest");
     app.add_flag("--quiet", quiet, "with --check: print only the verdict line of each port");
     app.add_option("PATTERN", patternWords, "the frames to send, or - for standard input")->option_text(" ");
-    app.set_version_flag("--version", std::string(PROGRAM) + " " + SHIFTLAMP_VERSION);
+    app.set_help_flag("-h,--help", "print this help and exit");
+    app.set_version_flag("--version", std::string(PROGRAM) + " " + SHIFTLAMP_VERSION, "print the version and exit");
     app.footer(FOOTER);
 
     try {

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# executable_imports_test.sh OBJDUMP WINDRES EXE BITS [console]
+# executable_imports_test.sh OBJDUMP WINDRES EXE BITS [console VERSION]
 #
 # A product executable of the tree whose programs are BITS (32: PE32, i686;
 # 64: PE32+, x86-64) wide. The window program is a GUI program (no console)
@@ -7,10 +7,11 @@
 # every Windows system has: the C++ runtime, threads and the compiler's
 # helpers are linked in, not imported. With "console": the command line, a
 # console program under the same rule for its imports (and the shell's, for
-# its wide command line), of any size. Both carry the manifest that asks for
-# version 6 of the common controls of their own processor.
+# its wide command line), of any size, that also says it is VERSION in its
+# version resource. Both carry the manifest that asks for version 6 of the
+# common controls of their own processor.
 set -euo pipefail
-objdump=$1 windres=$2 exe=$3 bits=$4 kind=${5:-gui}
+objdump=$1 windres=$2 exe=$3 bits=$4 kind=${5:-gui} version=${6:-}
 
 headers=$("$objdump" -p "$exe")
 status=0
@@ -47,6 +48,11 @@ if ! grep -q 'RT_MANIFEST' <<<"$resources"; then
 elif ! grep -q 'Microsoft.Windows.Common-Controls""[[:space:]]*version=""6.0.0.0' <<<"$resources" ||
      ! grep -q "processorArchitecture=\"\"$arch\"\"" <<<"$resources"; then
   echo "the manifest does not ask for version 6.0.0.0 of the $arch common controls"
+  status=1
+fi
+
+if [ "$kind" = console ] && ! grep -Eq "VALUE \"(FileVersion|ProductVersion)\", \"$version\"" <<<"$resources"; then
+  echo "the version resource does not say $version"
   status=1
 fi
 
