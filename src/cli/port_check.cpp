@@ -44,12 +44,9 @@ constexpr Quirk QUIRKS[] = {
      "PL2303: clones (HXD among them) have no break at all, and older drivers still report success: if the lamps "
      "never change, the latch never pulsed"},
     {"10c4:ea70", "CP2105: its second port has no break, so the register never latches there: use the first port"},
-    {"10c4:ea60",
-     "CP210x: DTR and RTS set in separate calls move visibly apart; where the system sets both in one call (Linux) "
-     "they move together"},
     {"driver cdc_acm",
      "CDC-ACM: a break only where the device says it has one; Windows' driver for it (usbser.sys) sends an RTS "
-     "change only together with a DTR write"},
+     "change only together with a DTR write, so a data bit and its clock would go out at the same moment"},
 };
 
 // What the services that grab ports do, and how to stop them.

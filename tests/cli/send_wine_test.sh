@@ -92,6 +92,31 @@ run list -- --list --format tsv
 awk -F'\t' '$1 == "COM12" && NF == 9 { found = 1 } END { exit !found }' "$dir/list.log" ||
   fail "list: no tsv line of nine fields for COM12: $(head -c 300 "$dir/list.log")"
 
+# The device manager's record of a CH340 adapter on COM12, as Windows keeps
+# it: Wine makes none for its ports, but reads one planted in the registry.
+# --list and --check name the adapter and give its quirk.
+record='HKLM\System\CurrentControlSet\Enum\USB\VID_1A86&PID_7523\5&1A2B3C4D&0&2'
+reg_quiet() { "$wine_run" reg "$@" >/dev/null 2>&1; }
+trap 'reg_quiet delete "$record" /f' EXIT
+reg_quiet add "$record" /v ClassGUID /d '{4D36E978-E325-11CE-BFC1-08002BE10318}' /f &&
+  reg_quiet add "$record" /v FriendlyName /d 'USB-SERIAL CH340 (COM12)' /f &&
+  reg_quiet add "$record" /v HardwareID /t REG_MULTI_SZ /d 'USB\VID_1A86&PID_7523&REV_0264\0USB\VID_1A86&PID_7523' /f &&
+  reg_quiet add "$record" /v Mfg /d 'wch.cn' /f &&
+  reg_quiet add "$record" /v Service /d CH341SER_A64 /f &&
+  reg_quiet add "$record\Device Parameters" /v PortName /d COM12 /f || fail "named: the device record could not be made"
+run named -- --list
+grep -qxF 'COM12  USB-SERIAL CH340 (COM12)  usb 1a86:7523  wch.cn  CH341SER_A64  USB\VID_1A86&PID_7523&REV_0264' \
+  "$dir/named.log" || fail "named: --list says: $(grep '^COM12 ' "$dir/named.log")"
+run namedcheck -- --check --port com12
+[ "$status" -eq 0 ] || fail "namedcheck: status $status: $(cat "$dir/namedcheck.log")"
+for finding in '  name        USB-SERIAL CH340 (COM12)' '  usb         1a86:7523, wch.cn' \
+  '  driver      CH341SER_A64' '  hardware    USB\VID_1A86&PID_7523&REV_0264' 'com12: usable, with 1 warning'; do
+  grep -qxF "$finding" "$dir/namedcheck.log" || fail "namedcheck: no '$finding' in: $(cat "$dir/namedcheck.log")"
+done
+grep -q '^  quirk  *CH340: the driver imitates a break' "$dir/namedcheck.log" || fail "namedcheck: no quirk: $(cat "$dir/namedcheck.log")"
+reg_quiet delete "$record" /f
+trap - EXIT
+
 # Ctrl+C while the next frame is on its way through a pipe, half its line
 # read: the frame before it stands, the half is never sent, status 130.
 interrupt halfline "printf '1\\n12'; sleep 8; printf '8\\n'" -- --port COM12 --step-ms 0 -
