@@ -90,6 +90,15 @@ expect_latched "comma,colon:folder" 1 "0x3c "
 calls=$(awk '$2 == "DTR" || $2 == "RTS" || $2 == "BREAK" { print $1 }' "$work/plain.trace" | sort -u | wc -l)
 [ "$calls" -le $((20 + 19 * 7)) ] || fail "plain: $calls device calls for 8 frames, expected at most $((20 + 19 * 7))"
 
+# Slow lines (1 ms a change, a USB adapter's) slow a transfer down but
+# latch the same frames: two frames of 20 and 19 changes take 39 ms at least.
+board slow SHIFTLAMP_BOARD_LINE_US=1000 -- --step-ms 0 0xA5 0x3C
+expect_status slow 0
+expect_latched slow 1 "0xa5 0x3c "
+took=$(grep -v '^#' "$work/slow.trace" | awk '$2 == "open" { start = $1 } $2 == "BREAK" && $3 == 0 { end = $1 }
+  END { print int((end - start) / 1000000) }')
+[ "${took:-0}" -ge 38 ] || fail "slow: two frames took ${took:-?} ms, expected at least 38"
+
 # Frames from standard input with their holds, repeated; a frame's hold
 # keeps the latched outputs at least that long.
 printf '0x01 60  # held 60 ms\n\n# a comment\n0x02\n  0x03 0\n' >"$work/frames.txt"
@@ -270,6 +279,11 @@ expect_check rtsfails 74 "not usable: RTS does not switch" "^  RTS  *could not b
 board dtrstuck SHIFTLAMP_BOARD_LINES_STUCK=dtr -- --check
 expect_check dtrstuck 74 "not usable: DTR does not switch" "^  DTR  *does not switch: set to 1, the driver reports 0"
 expect_rest dtrstuck 0
+board dtrfails SHIFTLAMP_BOARD_LINES_FAIL=dtr -- --check
+expect_check dtrfails 74 "not usable: DTR does not switch" "^  DTR  *could not be switched: "
+! grep -q "^  per change" "$work/dtrfails.out" || fail "dtrfails: changes timed without a clock"
+board rtsstuck SHIFTLAMP_BOARD_LINES_STUCK=rts -- --check
+expect_check rtsstuck 74 "not usable: RTS does not switch" "^  RTS  *does not switch: set to 1, the driver reports 0"
 board checkgone SHIFTLAMP_BOARD_FAIL_AT=8 -- --check
 expect_check checkgone 74 "not usable: the device stopped answering"
 

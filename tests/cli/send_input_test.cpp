@@ -18,6 +18,11 @@
 #include "cli/send_run.h"
 #include "cli/send_runner.h"
 #ifndef _WIN32
+#include <pty.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+
+#include "cli/cli_platform.h"
 #include "serial/serial_port.h"
 #include "os/os.h"
 #include "runtime/process_values.h"
@@ -245,6 +250,39 @@ TEST_F(PortList, CheckNamesTheAdapterAndFindsNoSerialPortBehindAFile) {
     EXPECT_NE(text.find("  open        not a serial port\n"), std::string::npos) << text;
     EXPECT_EQ(check.status, EXIT_NO_PORT);
     EXPECT_EQ(check.verdict, "not usable: not a serial port");
+}
+
+// Who holds a busy port: a child with the terminal open and locked, found
+// by its descriptor and its lock; this process's own descriptor is no
+// holder.
+TEST(PortHolders, AProcessThatOpensAndLocksThePortIsNamed) {
+    int master = -1, slave = -1;
+    char name[128] = {};
+    ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        int fd = open(name, O_RDWR | O_NOCTTY);
+        char byte = (fd >= 0 && flock(fd, LOCK_EX) == 0) ? '1' : '0';
+        (void)!write(ready[1], &byte, 1);
+        pause();
+        _exit(0);
+    }
+    char byte = 0;
+    ASSERT_EQ(read(ready[0], &byte, 1), 1);
+    EXPECT_EQ(byte, '1');
+    std::vector<PortHolder> holders;
+    EXPECT_TRUE(CliPortHolders(name, &holders));
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    for (int fd : {master, slave, ready[0], ready[1]}) close(fd);
+    ASSERT_EQ(holders.size(), 1u) << name;
+    EXPECT_EQ(holders[0].pid, static_cast<long>(child));
+    EXPECT_TRUE(holders[0].hasOpen);
+    EXPECT_TRUE(holders[0].locks);
+    EXPECT_FALSE(holders[0].name.empty());
 }
 
 #endif

@@ -115,6 +115,12 @@ TEST_F(PosixCommDeviceTest, BreakSwitchesButAPtyHasNoModemLines) {
         EXPECT_EQ(errno, ENOTTY) << function;
     }
     EXPECT_EQ(device->Escape(handle, 7), 0);
+    // Nor does it report the lines back; what the caller had stays.
+    int32_t dtr = 7, rts = 7;
+    EXPECT_EQ(device->GetModemLines(handle, &dtr, &rts), 0);
+    EXPECT_EQ(device->LastError(nullptr), SERIAL_ERROR_NO_MODEM_LINES);
+    EXPECT_EQ(dtr, 7);
+    EXPECT_EQ(rts, 7);
     // Timeouts and queue sizes are accepted for an open port only.
     CommTimeouts timeouts{0, 0, 0, 100, 10};
     EXPECT_TRUE(device->SetTimeouts(handle, &timeouts));
@@ -194,6 +200,13 @@ TEST_F(PosixCommDeviceTest, TheSerialLayerDrivesAPseudoTerminal) {
     EXPECT_TRUE(SerialPortSetLine(0, LINE_TXD, 0));
     EXPECT_TRUE(SerialPortSetLine(0, LINE_XOFF_CHAR, 0x14));
     EXPECT_EQ(Terminal().c_cc[VSTOP], 0x14);
+    // No lines to read back: a failure with its reason, the levels untouched;
+    // a port that is not open has none either.
+    int32_t levels = 5;
+    EXPECT_EQ(SerialPortGetLines(0, &levels), 0);
+    EXPECT_EQ(SerialPortLastError(nullptr), SERIAL_ERROR_NO_MODEM_LINES);
+    EXPECT_EQ(levels, 5);
+    EXPECT_EQ(SerialPortGetLines(3, &levels), 0);
     EXPECT_EQ(SerialPortOpen(1, slaveName.c_str(), 9600, 0, 8, 1.0f, HANDSHAKE_NONE, 255, 255), 0);
     SerialPortEnd();
     EXPECT_EQ(SerialPortSetLine(0, LINE_TXD, 1), 0);
