@@ -87,7 +87,8 @@ int CheckPorts(const std::string& port, const CheckSettings& settings, bool quie
         PrintCheck(named.first, check, quiet, stdout);
         std::fflush(stdout);
         if (status == EXIT_DONE) status = check.status;
-        if (check.status == EXIT_INTERRUPTED) {
+        // Ctrl+C ends the whole check, whatever this port's verdict.
+        if (CliInterrupted()) {
             status = EXIT_INTERRUPTED;
             break;
         }

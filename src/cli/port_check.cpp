@@ -67,8 +67,8 @@ std::string Ms(double ns) {
     return text;
 }
 
-// Sets `mask` to `levels` and reads the modem lines back; false with
-// `problem` set when the device refused or reports another level.
+// Sets `mask` to `levels` and reads the lines back where the driver reports
+// them; on FAILED, `error` and `code` say why (SerialPortLastError).
 enum class LineResult { SWITCHED, UNREPORTED, MISMATCH, FAILED };
 
 LineResult SetAndRead(int32_t mask, int32_t levels, int32_t* error, int32_t* code) {
@@ -125,7 +125,7 @@ private:
 
     bool Interrupted() {
         if (!CliInterrupted()) return false;
-        Add("stopped", "interrupted; the lines were put at rest");
+        Add("stopped", opened_ ? "interrupted; the lines were put at rest" : "interrupted before the port was opened");
         Block(EXIT_INTERRUPTED, "interrupted before the check ended");
         return true;
     }
@@ -139,6 +139,7 @@ private:
         if (Interrupted()) return false;
         if (SerialPortOpenPath(PORT_NUMBER, path_.c_str(), 9600, 0, 8, 1.0f, HANDSHAKE_NONE, 255, 255)) {
             Add("open", "opens");
+            opened_ = true;
             return true;
         }
         std::string problem;
@@ -164,15 +165,16 @@ private:
             Add("held by", "no process this user may look into; run the check as root to see the others");
             return "another program has it open";
         }
-        std::string verdict = "held by";
+        std::string names;
         for (const PortHolder& holder : holders) {
             std::string how = holder.hasOpen && holder.locks ? "has it open and holds a lock on it"
                               : holder.locks                 ? "holds a lock on it"
                                                              : "has it open";
-            Add("held by", "pid " + std::to_string(holder.pid) + " (" + holder.name + "): " + how);
-            verdict += (verdict.size() > 7 ? ", pid " : " pid ") + std::to_string(holder.pid) + " (" + holder.name + ")";
+            std::string who = "pid " + std::to_string(holder.pid) + " (" + holder.name + ")";
+            Add("held by", who + ": " + how);
+            names += (names.empty() ? "" : ", ") + who;
         }
-        return verdict;
+        return "held by " + names;
     }
 
     // DTR and RTS each set away from rest and back, read back where the
@@ -283,6 +285,7 @@ private:
     std::u16string path_;
     int32_t rest_;
     bool invert_;
+    bool opened_ = false;
     bool clockSwitches_ = false;  // DTR switched: the changes can be timed
     PortCheck check_;
 };
