@@ -24,7 +24,9 @@ grep -Eq "^Magic[[:space:]]+$magic" <<<"$headers" || { echo "not a $image image"
 system_dlls=" kernel32.dll user32.dll gdi32.dll comctl32.dll ole32.dll winmm.dll msvcrt.dll advapi32.dll "
 if [ "$kind" = console ]; then
   grep -Eq '^Subsystem[[:space:]]+00000003' <<<"$headers" || { echo "not the Windows console subsystem"; status=1; }
-  system_dlls+="shell32.dll "
+  # The command line's words (shell32) and the device manager's names of
+  # the ports (setupapi), both part of every Windows.
+  system_dlls+="shell32.dll setupapi.dll "
 else
   grep -Eq '^Subsystem[[:space:]]+00000002' <<<"$headers" || { echo "not the Windows GUI subsystem"; status=1; }
 fi
