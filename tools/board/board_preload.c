@@ -35,7 +35,8 @@
  *                               microseconds, the lines changing as it
  *                               returns, as a USB adapter's control
  *                               transfer does (about 1000 on full-speed
- *                               chips); unset or 0: at once
+ *                               chips; one that fails returns at once);
+ *                               unset or 0: no time
  *   SHIFTLAMP_BOARD_LINES_FAIL  dtr, rts or dtr,rts: a request that would
  *                               change such a line fails with EPROTO and
  *                               changes nothing, as with a driver that
