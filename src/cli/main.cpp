@@ -169,6 +169,9 @@ int main(int argc, char** argv) {
     if (check) {
         if (dryRun) return UsageError("--check opens the port, so it cannot be a dry run");
         if (!patternWords.empty()) return UsageError("--check sends no pattern: '" + patternWords[0] + "'");
+        for (const char* option : {"--step-ms", "--hold-ms", "--repeat", "--trace"}) {
+            if (app.count(option)) return UsageError(std::string(option) + " goes with a transfer, not with --check");
+        }
         CheckSettings settings;
         settings.invert = invert;
         return CheckPorts(port, settings, quiet);

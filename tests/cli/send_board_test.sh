@@ -334,7 +334,7 @@ expect_rest checkint 0
 status=0
 "$send" --port /dev/null 0x100 2>"$work/usage.err" || status=$?
 expect_status usage 64 "'0x100' is not a pattern"
-for words in "--quiet --port /dev/null 1" "--check 1" "--list --format xml" "--check --dry-run"; do
+for words in "--quiet --port /dev/null 1" "--check 1" "--list --format xml" "--check --dry-run" "--check --repeat 2"; do
   status=0
   # shellcheck disable=SC2086
   "$send" $words >/dev/null 2>"$work/usage.err" || status=$?
