@@ -62,7 +62,8 @@ Patterns come as arguments or one per line from standard input (so that a
 script or a pipe can drive LEDs or relays), with any step and hold time,
 repeats and inverted levels. A dry run prints the planned line changes, and
 a trace of them can be written as a VCD waveform for sigrok, PulseView or
-GTKWave. --list shows the machine's serial ports without opening any.")
+GTKWave. --list shows the machine's serial ports without opening any, and
+--check tells whether a port will work and, if not, why.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)

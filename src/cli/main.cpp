@@ -43,7 +43,8 @@ a bad line of standard input, or a run too long to time); 69 no such port, or
 not a serial port; 74 input/output error (a line that would not switch, a
 device without modem lines or one that went away, standard input or the trace
 that could not be read or written); 75 port busy; 77 permission denied, or a
-port this program never opens (a built-in port, a console); 130 interrupted (Ctrl+C, SIGTERM).)";
+port this program never opens (a built-in port, a console); 130 interrupted
+(Ctrl+C, SIGTERM))";
 
 // --list: one line per port, the device first.
 int ListPorts(const std::string& format) {
