@@ -17,7 +17,7 @@ cat >"$work/bin/shiftlamp-send" <<EOF
 #!/bin/sh
 if [ "\$1" = --list ]; then
     echo '/dev/ttyACM0  usb 2341:0043  Arduino (www.arduino.cc) Uno  cdc_acm  /dev/serial/by-id/usb-Arduino_Uno_7563-if00'
-    echo '/dev/ttyS0  console  (never opened: a built-in serial port, which on many machines carries the system console)'
+    echo '/dev/ttyAMA0  console  (never opened: a built-in serial port, which on many machines carries the system console)'
     echo '/dev/ttyUSB0  usb 0403:6001  FTDI FT232R USB UART  ftdi_sio'
     exit 0
 fi
