@@ -75,7 +75,7 @@ if [ "$only" != zip ]; then
   [ -n "$deb" ] || { say "cpack made no shiftlamp-send_${version}_*.deb"; exit 1; }
   # Errors and warnings stop the release; what lintian says only for
   # information is shown.
-  findings=$(lintian --no-tag-display-limit --info "$deb" 2>&1 | grep -v '^running with root privileges' || true)
+  findings=$(lintian --tag-display-limit 0 --info "$deb" 2>&1 | grep -v '^running with root privileges' || true)
   [ -z "$findings" ] || echo "$findings" >&2
   if grep -q '^[EW]: ' <<<"$findings"; then say "lintian found errors or warnings in $(basename "$deb")"; exit 1; fi
   cp "$deb" "$out/"
