@@ -29,17 +29,17 @@ struct Quirk {
     const char* text;
 };
 
+// Both WCH chips share one driver, and with it the imitated break.
+#define CH34X_BREAK                                                                                              \
+    "the driver imitates a break by sending a NUL at 46 baud, so TXD goes low for about 196 ms and cannot be "    \
+    "held: every latch pulse lasts that long whatever --step-ms says (at most about 5 frames a second), and a "  \
+    "character goes out on TXD"
+
 // What the field knows of some adapters. A quirk warns; it does not block:
 // the transfer runs, only not as one may expect.
 constexpr Quirk QUIRKS[] = {
-    {"1a86:7523",
-     "CH340: the driver imitates a break by sending a NUL at 46 baud, so TXD goes low for about 196 ms and cannot "
-     "be held: every latch pulse lasts that long whatever --step-ms says (at most about 5 frames a second), and a "
-     "character goes out on TXD"},
-    {"1a86:5523",
-     "CH341: the driver imitates a break by sending a NUL at 46 baud, so TXD goes low for about 196 ms and cannot "
-     "be held: every latch pulse lasts that long whatever --step-ms says (at most about 5 frames a second), and a "
-     "character goes out on TXD"},
+    {"1a86:7523", "CH340: " CH34X_BREAK},
+    {"1a86:5523", "CH341: " CH34X_BREAK},
     {"067b:2303",
      "PL2303: clones (HXD among them) have no break at all, and older drivers still report success: if the lamps "
      "never change, the latch never pulsed"},
