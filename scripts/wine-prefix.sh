@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# wine-prefix.sh PREFIX setup|stop|map COMn DEVICE [COMm DEVICE...]|hide COMn [COMm...]
+# wine-prefix.sh PREFIX setup|stop|restart|map COMn DEVICE [COMm DEVICE...]|hide COMn [COMm...]
 #
 # Manages a Wine prefix of the project's own. `setup` makes the prefix if it
 # is not there and hides COM1 to COM32 (an empty value hides a port; Wine's
@@ -7,8 +7,10 @@
 # nothing of ours opens a port above COM10). `map` points ports at devices,
 # `hide` hides them again (one registry import for all of them); both stop
 # the prefix's wineserver afterwards, since Wine links its COM ports only
-# when its server starts. `stop` stops the prefix's wineserver.
-set -euo pipefail
+# when its server starts. `stop` stops the prefix's wineserver; `restart`
+# stops it and starts a new one in the background, its output nowhere.
+set -Eeuo pipefail
+trap 'echo "wine-prefix.sh ${action:-}: line $LINENO: \"$BASH_COMMAND\" failed (status $?)" >&2' ERR
 prefix=$1
 action=$2
 export WINEPREFIX=$prefix
@@ -46,6 +48,22 @@ stop_server() {
   wineserver -w 2>/dev/null || true
 }
 
+# wineserver exits 2 when a server of the prefix already runs: a Wine
+# process still on its way out of an earlier run can start one between the
+# stop and the start, without the mappings made since. Stopped again, ours
+# starts.
+restart_server() {
+  local attempt status
+  for attempt in 1 2 3; do
+    stop_server
+    status=0
+    wineserver >/dev/null 2>&1 || status=$?
+    [ "$status" -ne 0 ] || return 0
+  done
+  echo "wine-prefix.sh: the wineserver of $prefix did not start (status $status)" >&2
+  return 1
+}
+
 case $action in
   setup)
     if [ ! -f "$prefix/system.reg" ]; then
@@ -81,8 +99,11 @@ case $action in
   stop)
     stop_server
     ;;
+  restart)
+    restart_server
+    ;;
   *)
-    echo "usage: $0 PREFIX setup|stop|map COMn DEVICE...|hide COMn..." >&2
+    echo "usage: $0 PREFIX setup|stop|restart|map COMn DEVICE...|hide COMn..." >&2
     exit 2
     ;;
 esac

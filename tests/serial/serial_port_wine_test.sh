@@ -35,8 +35,7 @@ fi
 "$prefix_tool" "$prefix" map "$port" "$dir/ptyA"
 # Wine links its COM ports when its server starts: restart it so that the
 # new mapping is seen. Started here, the server writes nowhere near the log.
-"$prefix_tool" "$prefix" stop
-WINEPREFIX=$prefix wineserver >/dev/null 2>&1
+"$prefix_tool" "$prefix" restart
 
 status=0
 SHIFTLAMP_TEST_PORT=$port "$wine_run" "$exe" >"$dir/test.log" 2>&1 || status=$?

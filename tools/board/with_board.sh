@@ -30,7 +30,10 @@
 # Board settings (SHIFTLAMP_BOARD_INVERT=1, SHIFTLAMP_BOARD_OPEN_DTR=1,
 # SHIFTLAMP_BOARD_CLOSE=drop, ...) and other variables for COMMAND may be
 # given before "--"; tools/board/board_preload.c lists the settings.
-set -euo pipefail
+set -Eeuo pipefail
+# A step that fails before COMMAND runs says which, rather than leaving the
+# caller with a bare exit status.
+trap 'echo "with_board.sh: line $LINENO: \"$BASH_COMMAND\" failed (status $?)" >&2' ERR
 root=$(cd "$(dirname "$0")/../.." && pwd)
 # shellcheck source=../../scripts/machine.sh
 source "$root/scripts/machine.sh"
@@ -148,8 +151,7 @@ if [ "$native" -eq 0 ]; then
   "$prefix_tool" "$prefix" map "${devices[@]}"
   # Mappings are read when the server starts: started here, without the
   # library, and writing nowhere near the log.
-  "$prefix_tool" "$prefix" stop
-  wineserver >/dev/null 2>&1
+  "$prefix_tool" "$prefix" restart
 fi
 
 status=0
