@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "ui/window/handler_values.h"
+#include "ui/window/window_module.h"
 
 // Window flags: the layer's own bits; every other bit is a window style
 // passed on unchanged (WS_CAPTION is added when no style bit is given).
@@ -31,16 +32,6 @@ struct Window {
     int32_t accelCount;   // always 2
     int32_t minOrMax;     // 1 while minimised or maximised
 };
-
-// The module whose classes and windows the layers create: the process's
-// module handle, or the executable's when none was set.
-HINSTANCE WindowModule();
-
-// PREFIX followed by NUMBER as a signed decimal, into TEXT (room for the
-// prefix and 21 more characters). The whole pointer-sized number is written:
-// in a 64-bit process a handle does not fit an int, and two handles must not
-// give one name.
-void WindowNumberedName(wchar_t* text, const wchar_t* prefix, intptr_t number);
 
 // Start-up: the window table, the class icon and the arrow cursor. Returns 0
 // when memory is exhausted.

@@ -1,6 +1,6 @@
 #include "ui/window/window_property.h"
 
-#include "ui/window/window.h"
+#include "ui/window/window_module.h"
 
 namespace {
 
