@@ -1,8 +1,9 @@
 // How long the transfer's steps really take with the real delays: each line
 // change should be followed by 10 ms before the next one (or before the close
-// after the last), so a transfer takes 280 ms plus opening and closing. The
-// recording device time-stamps every call; the register and the wiring play
-// no part here.
+// after the last), so a transfer takes 280 ms (300 with invert, which has two
+// more steps) plus opening and closing. Transfers alternate invert off and
+// on. The recording device time-stamps every call; the register and the
+// wiring play no part here.
 //
 // Usage: bench_transfer [transfers]   (default 20)
 #include <algorithm>
@@ -18,7 +19,8 @@
 
 namespace {
 
-constexpr int STEPS = 28;
+constexpr int STEPS = 28;         // invert off
+constexpr int STEPS_INVERTED = 30;  // the latch and the clock left clear at the end
 
 int32_t Alternate(int32_t led, void*) { return led & 1; }
 
@@ -55,7 +57,7 @@ int main(int argc, char** argv) {
     FakeCommDevice fake;
     SerialPortUseDevice(&fake);
 
-    std::vector<std::vector<double>> perStep(STEPS);
+    std::vector<std::vector<double>> perStep(STEPS_INVERTED);
     std::vector<double> allSteps, openToClose, wholeCall;
     for (int t = 0; t < transfers; ++t) {
         fake.calls.clear();
@@ -63,12 +65,13 @@ int main(int argc, char** argv) {
         if (!TransferToRegister(u"COM1", t & 1, Alternate, nullptr)) return 1;
         wholeCall.push_back(Ms(OsMonotonicNs() - start));
 
-        // The moments of the 28 line changes and of the close that follows.
+        // The moments of the line changes and of the close that follows.
+        const int steps = (t & 1) ? STEPS_INVERTED : STEPS;
         std::vector<int64_t> moments;
         for (const CommCallRecord& call : fake.calls)
             if (call.call == CommCall::Escape || call.call == CommCall::Close) moments.push_back(call.timeNs);
-        if (moments.size() != STEPS + 1) return 1;
-        for (int step = 0; step < STEPS; ++step) {
+        if (moments.size() != static_cast<size_t>(steps) + 1) return 1;
+        for (int step = 0; step < steps; ++step) {
             double interval = Ms(moments[step + 1] - moments[step]);
             perStep[step].push_back(interval);
             allSteps.push_back(interval);
@@ -76,10 +79,12 @@ int main(int argc, char** argv) {
         openToClose.push_back(Ms(fake.calls.back().timeNs - fake.calls.front().timeNs));
     }
 
-    std::printf("%d transfers, %d steps each, nominal 10 ms per step, 280 ms per transfer\n", transfers, STEPS);
+    std::printf("%d transfers, %d steps each (%d with invert), nominal 10 ms per step\n", transfers, STEPS,
+                STEPS_INVERTED);
     std::printf("%-14s %9s %9s %9s %9s   (ms)\n", "", "min", "median", "p99", "max");
     Print("every step", Summarise(allSteps));
-    for (int step = 0; step < STEPS; ++step) {
+    for (int step = 0; step < STEPS_INVERTED; ++step) {
+        if (perStep[step].empty()) continue;
         char label[16];
         std::snprintf(label, sizeof label, "step %d", step + 1);
         Print(label, Summarise(perStep[step]));

@@ -11,8 +11,8 @@
 # TREE/bench.
 #
 # Pattern 0x55 with invert on makes every step a line change, so that every
-# step shows in the trace: RTS alternates, and the clock and latch start
-# from the idle level only on the first transfer.
+# step shows in the trace: RTS alternates, and each transfer leaves the
+# clock and the latch clear, so the next one's first steps idle them again.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 transfers=${1:-100}

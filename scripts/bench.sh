@@ -29,6 +29,8 @@ done
 # shiftlamp-send through the native simulated board.
 echo "== native, simulated board: cli_send.sh"
 bench/cli_send.sh
+echo "== native, simulated board: cli_chain.sh"
+bench/cli_chain.sh
 
 tree=$PWD/$tree_dir
 prefix=$tree/wineprefix
@@ -58,6 +60,10 @@ echo "== Wine, simulated board: board_transfer.sh"
 bench/board_transfer.sh "$@"
 echo "== Wine, simulated board: app_transfer.sh"
 bench/app_transfer.sh "$@"
+# How near --check's time per change comes to the board's, natively and
+# under Wine.
+echo "== native and Wine, simulated board: check_accuracy.sh"
+bench/check_accuracy.sh
 # The idle program's processor time (10 s).
 echo "== Wine: app_idle_cpu.sh"
 bench/app_idle_cpu.sh

@@ -60,6 +60,18 @@ int32_t TransferToRegister(const char16_t* portName, int32_t invert, LedStateFn 
     Step(LINE_TXD, active, &result);
     Step(LINE_TXD, idle, &result);
 
+    // Many drivers clear DTR and the break when the port closes (Linux does
+    // for every tty with HUPCL, its default). With invert their idle level is
+    // set, so that clearing would be a rising clock and a rising latch at the
+    // register: the frame shifted by one place on the outputs. Bringing both
+    // to clear here leaves the close no edge to make: the latch first (a
+    // second latch of the same contents), then the clock (a shift with no
+    // latch after it). Without invert they already rest clear.
+    if (idle) {
+        Step(LINE_TXD, 0, &result);
+        Step(LINE_DTR, 0, &result);
+    }
+
     SerialPortClose(PORT_NUMBER);
     return result;
 }

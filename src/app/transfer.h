@@ -18,6 +18,9 @@ enum TransferResult : int32_t {
 };
 
 // Opens serial port object 0 on `portName`, clocks the eight states in (LED 8
-// first) and latches them, then closes the port. A line that refuses to
-// switch does not stop the sequence; it only changes the result.
+// first) and latches them, then closes the port. DTR and the break are left
+// clear before the close, the level a closing driver leaves them at, so
+// the outputs keep the frame whatever the driver clears: with invert that
+// takes two steps more (30 instead of 28). A line that refuses to switch
+// does not stop the sequence; it only changes the result.
 int32_t TransferToRegister(const char16_t* portName, int32_t invert, LedStateFn ledState, void* context);

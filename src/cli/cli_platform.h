@@ -1,6 +1,6 @@
 // What shiftlamp-send needs of its platform beyond the serial layer: its
-// arguments, interrupts, sleeping to a deadline, port names and the port
-// list. One implementation per platform (cli_posix.cpp, cli_win32.cpp).
+// arguments, interrupts, sleeping, port names, the port list and the
+// processes that hold a port. One implementation per platform (cli_posix.cpp, cli_win32.cpp).
 #pragma once
 
 #include <cstdint>
@@ -13,8 +13,9 @@
 // The command line as UTF-8 words, program name first.
 std::vector<std::string> CliArguments(int argc, char** argv);
 
-// From now on Ctrl+C (SIGINT, SIGTERM; Ctrl+Break on Windows) only sets a
-// flag that CliInterrupted reports; the program decides when to stop.
+// From now on Ctrl+C (SIGINT, SIGTERM, SIGHUP; on Windows Ctrl+Break and
+// the console's close, logoff and shutdown) only sets a flag that
+// CliInterrupted reports; the program decides when to stop.
 void CliCatchInterrupts();
 bool CliInterrupted();
 
@@ -26,10 +27,12 @@ enum class InputRead { DATA, END, INTERRUPTED, FAILED };
 // least one; on FAILED `*errorCode` is the system's number for the failure.
 InputRead CliReadInput(char* buffer, size_t size, size_t* got, int32_t* errorCode);
 
-// Sleeps until OsMonotonicNs() reaches `deadlineNs`. With `interruptible`
-// it returns false as soon as an interrupt arrives; otherwise it sleeps to
-// the deadline whatever arrives, and returns true.
-bool CliSleepUntil(int64_t deadlineNs, bool interruptible);
+// Sleeps until OsMonotonicNs() reaches about `untilNs`: a wake-up may come
+// up to CLI_SLEEP_LATE_NS after it (more on a busy machine), which the
+// caller waits out awake (SleepUntil in send_runner.cpp). With
+// `interruptible` it returns as soon as an interrupt arrives.
+void CliSleepAbout(int64_t untilNs, bool interruptible);
+extern const int64_t CLI_SLEEP_LATE_NS;
 
 // The device path the serial layer opens for the port the user named, or
 // false with `problem` saying why the name is not a port.
@@ -42,14 +45,13 @@ std::string CliSystemErrorText(int32_t code);
 std::string CliPermissionText(const std::string& port);
 
 // The serial ports of the machine with what is known of each, found
-// without opening any; the ones the serial layer never opens are marked
-// (PortEntry::refused). Sorted.
-std::vector<PortEntry> CliPorts();
+// without opening any (port_list.h's CliPorts adds why the program never
+// opens some).
+std::vector<PortEntry> CliPlatformPorts();
 
-// What is known of the port the user named: its entry among CliPorts()
-// when the name leads to one of them (a by-id link, another spelling),
-// otherwise an entry with only the name.
-PortEntry CliIdentifyPort(const std::string& port);
+// Whether the name the user gave, `port`, leads to `entry`'s port (a
+// by-id link, another spelling of the same device).
+bool CliSamePort(const std::string& port, const PortEntry& entry);
 
 // A process that holds a port, or a service that takes ports.
 struct PortHolder {
@@ -60,7 +62,9 @@ struct PortHolder {
 };
 
 // The other processes that have `port` open or locked, as far as the
-// system lets this user see. False where the platform cannot look.
+// system lets this user see; not the one at a pseudo-terminal's other end
+// (it holds the master: it is the device). False where the platform cannot
+// look.
 bool CliPortHolders(const std::string& port, std::vector<PortHolder>* holders);
 
 // Running services known to open serial ports they did not make

@@ -1,4 +1,4 @@
-// shiftlamp-send on POSIX: signals, clock_nanosleep to absolute deadlines,
+// shiftlamp-send on POSIX: signals, sleeps to absolute deadlines,
 // device paths, the port list from sysfs and /dev/serial/by-id, and the
 // processes that hold a port from /proc.
 #include <dirent.h>
@@ -22,21 +22,22 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 
 #include "cli/cli_platform.h"
 #include "cli/port_list.h"
-#include "cli/send_run.h"
 #include "cli/text_utf.h"
 #include "os/os.h"
-#include "serial/serial_port.h"
+#include "os/posix_files.h"
 
 namespace {
 
 volatile sig_atomic_t g_interrupted = 0;
-// The handler writes a byte to this pipe, so that a wait for input that
-// began just before the signal still ends (the flag alone would be checked
-// too early, and the read would then block until the writer writes).
+// The handler writes a byte to this pipe, which stays readable from then
+// on, so that a wait for input or for the end of a hold that began just
+// before the signal still ends at once (the flag alone would be checked
+// too early, and the wait would then run its full length).
 int g_wakeRead = -1, g_wakeWrite = -1;
 
 void OnInterrupt(int) {
@@ -65,8 +66,9 @@ void CliCatchInterrupts() {
     struct sigaction action {};
     action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    // A hang-up (the terminal closed, an ssh session dropped) stops a run
+    // as Ctrl+C does: killed, it would leave the register mid-frame.
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
 }
 
 bool CliInterrupted() { return g_interrupted != 0; }
@@ -93,7 +95,40 @@ InputRead CliReadInput(char* buffer, size_t size, size_t* got, int32_t* errorCod
     }
 }
 
-bool CliSleepUntil(int64_t deadlineNs, bool interruptible) {
+namespace {
+
+// A real-time priority lets the wake-up before a step come ahead of
+// ordinary programs, where the user may have one; without it the steps are
+// still kept, only less closely on a busy machine. It is held only across a
+// sleep: the wait awake at the end of one, or a step so short that the
+// program never sleeps, would keep a processor from everything else.
+void RealTime(bool on) {
+#ifdef __linux__
+    static enum { UNTRIED, REFUSED, ORDINARY, REAL_TIME } state = UNTRIED;
+    if (state == REFUSED || on == (state == REAL_TIME) || (!on && state == UNTRIED)) return;
+    sched_param priority{};
+    priority.sched_priority = on ? 1 : 0;
+    if (sched_setscheduler(0, (on ? SCHED_FIFO : SCHED_OTHER) | SCHED_RESET_ON_FORK, &priority) == 0)
+        state = on ? REAL_TIME : ORDINARY;
+    else if (on)
+        state = REFUSED;
+#else
+    (void)on;
+#endif
+}
+
+timespec TimeOf(int64_t ns) {
+    timespec time{};
+    time.tv_sec = static_cast<time_t>(ns / 1000000000);
+    time.tv_nsec = static_cast<long>(ns % 1000000000);
+    return time;
+}
+
+}  // namespace
+
+const int64_t CLI_SLEEP_LATE_NS = 250000;
+
+void CliSleepAbout(int64_t untilNs, bool interruptible) {
 #ifdef __linux__
     // Linux lets a sleep end up to 50 us late by default, to group wake-ups;
     // a step of a fraction of a millisecond wants its deadline kept.
@@ -102,37 +137,25 @@ bool CliSleepUntil(int64_t deadlineNs, bool interruptible) {
         prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
         slackSet = true;
     }
-    // Where the user may, a real-time priority lets the wake-up before a
-    // step come ahead of ordinary programs; without it the steps are still
-    // kept, only less closely on a busy machine. Only for steps: the
-    // program never runs for long between them, while at step 0 it would
-    // keep a processor busy for the whole run.
-    static bool priorityAsked = false;
-    if (!interruptible && !priorityAsked) {
-        priorityAsked = true;
-        sched_param priority{};
-        priority.sched_priority = 1;
-        sched_setscheduler(0, SCHED_FIFO | SCHED_RESET_ON_FORK, &priority);
-    }
 #endif
-    // A wake-up from sleep comes tens of microseconds after its time, more
-    // on a busy machine: the sleep ends this much early and the rest is
-    // waited out awake, reading the clock.
-    constexpr int64_t AWAKE_NS = 250000;
-    // The same clock as OsMonotonicNs.
-    int64_t wakeNs = deadlineNs - AWAKE_NS;
-    timespec wake{};
-    wake.tv_sec = static_cast<time_t>(wakeNs / 1000000000);
-    wake.tv_nsec = static_cast<long>(wakeNs % 1000000000);
-    while (OsMonotonicNs() < wakeNs) {
-        if (interruptible && g_interrupted) return false;
-        int result = clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &wake, nullptr);
-        if (result != 0 && result != EINTR) break;
+    // OsMonotonicNs reads CLOCK_MONOTONIC.
+    if (interruptible) {
+        // On the wake pipe, so that a signal that came after the check of
+        // the flag still ends the wait.
+        for (int64_t left; !g_interrupted && (left = untilNs - OsMonotonicNs()) > 0;) {
+            pollfd wake{g_wakeRead, POLLIN, 0};
+            timespec timeout = TimeOf(left);
+            if (ppoll(&wake, g_wakeRead >= 0 ? 1 : 0, &timeout, nullptr) > 0) return;
+        }
+    } else if (OsMonotonicNs() < untilNs) {
+        RealTime(true);
+        timespec wake = TimeOf(untilNs);
+        while (OsMonotonicNs() < untilNs) {
+            int result = clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &wake, nullptr);
+            if (result != 0 && result != EINTR) break;
+        }
+        RealTime(false);
     }
-    while (OsMonotonicNs() < deadlineNs) {
-        if (interruptible && g_interrupted) return false;
-    }
-    return !(interruptible && g_interrupted);
 }
 
 bool CliDevicePath(const std::string& port, std::u16string* path, std::string* problem) {
@@ -169,69 +192,59 @@ std::string CliPermissionText(const std::string& port) {
            group + " $USER, then log in again";
 }
 
-std::vector<PortEntry> CliPorts() {
-    std::vector<PortEntry> ports = ListSysfsPorts("/sys/class/tty", "/dev");
-    for (PortEntry& port : ports) {
-        std::u16string path;
-        if (!Utf8ToUtf16(port.device, &path)) continue;
-        // What the device is, without the advice.
-        if (int32_t refusal = SerialPortRefusal(path.c_str())) {
-            std::string text = RefusalText(refusal);
-            port.refused = "never opened: " + text.substr(0, text.find(';'));
-        }
-    }
-    return ports;
-}
+std::vector<PortEntry> CliPlatformPorts() { return ListSysfsPorts(KernelTtyRoots{}, "/dev"); }
 
 namespace {
-
-std::string Resolved(const std::string& path) {
-    char resolved[PATH_MAX];
-    return realpath(path.c_str(), resolved) ? std::string(resolved) : std::string();
-}
-
-std::string FirstLine(const std::string& path) {
-    std::ifstream file(path);
-    std::string line;
-    std::getline(file, line);
-    return line;
-}
 
 // The process ids under /proc.
 std::vector<long> Processes() {
     std::vector<long> pids;
-    if (DIR* dir = opendir("/proc")) {
-        while (dirent* entry = readdir(dir)) {
-            char* end = nullptr;
-            long pid = std::strtol(entry->d_name, &end, 10);
-            if (pid > 0 && end && *end == 0) pids.push_back(pid);
-        }
-        closedir(dir);
+    for (const std::string& name : FolderEntries("/proc")) {
+        char* end = nullptr;
+        long pid = std::strtol(name.c_str(), &end, 10);
+        if (pid > 0 && end && *end == 0) pids.push_back(pid);
     }
     return pids;
 }
 
 std::string ProcessName(long pid) { return FirstLine("/proc/" + std::to_string(pid) + "/comm"); }
 
+// The pseudo-terminal a master descriptor serves, from its fdinfo; -1 if
+// it does not say.
+long PtyIndexOf(const std::string& fdinfo) {
+    std::ifstream file(fdinfo);
+    std::string key;
+    long index = -1;
+    while (file >> key) {
+        if (key == "tty-index:" && file >> index) return index;
+    }
+    return -1;
+}
+
 }  // namespace
 
-PortEntry CliIdentifyPort(const std::string& port) {
-    std::string target = Resolved(port);
-    for (const PortEntry& entry : CliPorts()) {
-        if (entry.device == port || entry.byId == port || (!target.empty() && Resolved(entry.device) == target))
-            return entry;
-    }
-    PortEntry entry;
-    entry.device = port;
-    return entry;
+bool CliSamePort(const std::string& port, const PortEntry& entry) {
+    if (entry.device == port || entry.byId == port) return true;
+    const std::string target = ResolvedPath(port);
+    return !target.empty() && ResolvedPath(entry.device) == target;
 }
 
 bool CliPortHolders(const std::string& port, std::vector<PortHolder>* found) {
     struct stat device {};
     if (stat(port.c_str(), &device) != 0 || !S_ISCHR(device.st_mode)) return true;
     std::map<long, PortHolder> holders;
+    std::set<long> otherEnd;
     const long self = static_cast<long>(getpid());
+    // A pseudo-terminal's number, as its master's fdinfo gives it
+    // ("tty-index:"); -1 for any other device.
+    const unsigned deviceMajor = major(device.st_rdev);
+    const long ptyIndex = deviceMajor >= 136 && deviceMajor <= 143
+                              ? static_cast<long>((deviceMajor - 136) * 256 + minor(device.st_rdev))
+                              : -1;
     // Descriptors: a link in /proc/PID/fd that leads to the same device.
+    // The process that holds a pseudo-terminal's master is its other end
+    // (the device itself, as far as this program is concerned), whether or
+    // not it keeps the terminal side open too.
     for (long pid : Processes()) {
         if (pid == self) continue;
         std::string folder = "/proc/" + std::to_string(pid) + "/fd";
@@ -240,11 +253,14 @@ bool CliPortHolders(const std::string& port, std::vector<PortHolder>* found) {
         while (dirent* entry = readdir(dir)) {
             struct stat file {};
             if (entry->d_name[0] == '.' || stat((folder + "/" + entry->d_name).c_str(), &file) != 0) continue;
-            if (!S_ISCHR(file.st_mode) || file.st_rdev != device.st_rdev) continue;
+            if (!S_ISCHR(file.st_mode)) continue;
+            if (ptyIndex >= 0 && file.st_rdev == makedev(5, 2) &&
+                PtyIndexOf("/proc/" + std::to_string(pid) + "/fdinfo/" + entry->d_name) == ptyIndex)
+                otherEnd.insert(pid);
+            if (file.st_rdev != device.st_rdev) continue;
             PortHolder& holder = holders[pid];
             holder.pid = pid;
             holder.hasOpen = true;
-            break;
         }
         closedir(dir);
     }
@@ -268,6 +284,7 @@ bool CliPortHolders(const std::string& port, std::vector<PortHolder>* found) {
         holder.locks = true;
     }
     for (auto& entry : holders) {
+        if (otherEnd.count(entry.first)) continue;
         entry.second.name = ProcessName(entry.first);
         found->push_back(entry.second);
     }

@@ -1,4 +1,5 @@
-// shiftlamp-send on Windows: the wide command line, Ctrl+C and Ctrl+Break,
+// shiftlamp-send on Windows: the wide command line, Ctrl+C, Ctrl+Break and
+// the console's close, logoff and shutdown events,
 // waitable timers to absolute deadlines, COM names, and the port list from
 // QueryDosDevice and the device manager's records (SetupAPI).
 #include <windows.h>
@@ -22,9 +23,21 @@ HANDLE g_interruptEvent = nullptr;
 volatile LONG g_interrupted = 0;
 
 BOOL WINAPI OnConsoleControl(DWORD type) {
-    if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) return FALSE;
+    switch (type) {
+        case CTRL_C_EVENT:
+        case CTRL_BREAK_EVENT:
+        case CTRL_CLOSE_EVENT:
+        case CTRL_LOGOFF_EVENT:
+        case CTRL_SHUTDOWN_EVENT: break;
+        default: return FALSE;
+    }
     InterlockedExchange(&g_interrupted, 1);
     if (g_interruptEvent) SetEvent(g_interruptEvent);
+    // The console closing, a logoff or a shutdown ends the process as soon
+    // as this returns: it returns never, and the program finishes its frame,
+    // puts the lines at rest and exits meanwhile (the system allows a few
+    // seconds).
+    if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) Sleep(INFINITE);
     return TRUE;
 }
 
@@ -145,30 +158,30 @@ InputRead CliReadInput(char* buffer, size_t size, size_t* got, int32_t* errorCod
     }
 }
 
-bool CliSleepUntil(int64_t deadlineNs, bool interruptible) {
-    // A timer wakes up to half a millisecond late (a whole one without the
-    // high-resolution timer): the sleep ends that much early and the rest
-    // is waited out awake, reading the clock.
-    constexpr int64_t AWAKE_NS = 600000;
+// A timer wakes up to half a millisecond late, a whole one without the
+// high-resolution timer.
+const int64_t CLI_SLEEP_LATE_NS = 600000;
+
+void CliSleepAbout(int64_t untilNs, bool interruptible) {
     for (;;) {
-        if (interruptible && CliInterrupted()) return false;
-        int64_t remaining = deadlineNs - AWAKE_NS - OsMonotonicNs();
-        if (remaining <= 0) break;
+        if (interruptible && CliInterrupted()) return;
+        int64_t remaining = untilNs - OsMonotonicNs();
+        if (remaining <= 0) return;
         HANDLE timer = Timer();
         LARGE_INTEGER due;
         due.QuadPart = -((remaining + 99) / 100);  // relative, in 100 ns units
         if (!timer || !SetWaitableTimer(timer, &due, 0, nullptr, nullptr, FALSE)) {
-            Sleep(static_cast<DWORD>(remaining / 1000000));
+            DWORD ms = static_cast<DWORD>(remaining / 1000000);
+            if (interruptible && g_interruptEvent)
+                WaitForSingleObject(g_interruptEvent, ms);
+            else
+                Sleep(ms);
             continue;
         }
         HANDLE handles[] = {timer, g_interruptEvent};
         DWORD count = interruptible && g_interruptEvent ? 2 : 1;
         WaitForMultipleObjects(count, handles, FALSE, INFINITE);
     }
-    while (OsMonotonicNs() < deadlineNs) {
-        if (interruptible && CliInterrupted()) return false;
-    }
-    return !(interruptible && CliInterrupted());
 }
 
 bool CliDevicePath(const std::string& port, std::u16string* path, std::string* problem) {
@@ -292,7 +305,7 @@ std::map<std::string, PortEntry> DeviceManagerPorts() {
 
 }  // namespace
 
-std::vector<PortEntry> CliPorts() {
+std::vector<PortEntry> CliPlatformPorts() {
     std::map<std::string, PortEntry> known = DeviceManagerPorts();
     // Every DOS device name, NUL-separated; the buffer grows until it fits.
     // A port without a record in the device manager (a virtual one, or
@@ -321,15 +334,9 @@ std::vector<PortEntry> CliPorts() {
     return result;
 }
 
-PortEntry CliIdentifyPort(const std::string& port) {
-    std::string name = port;
-    if (name.rfind("\\\\.\\", 0) == 0) name = name.substr(4);
-    for (const PortEntry& entry : CliPorts()) {
-        if (_stricmp(entry.device.c_str(), name.c_str()) == 0) return entry;
-    }
-    PortEntry entry;
-    entry.device = port;
-    return entry;
+bool CliSamePort(const std::string& port, const PortEntry& entry) {
+    const char* name = port.rfind("\\\\.\\", 0) == 0 ? port.c_str() + 4 : port.c_str();
+    return _stricmp(entry.device.c_str(), name) == 0;
 }
 
 bool CliPortHolders(const std::string&, std::vector<PortHolder>*) { return false; }

@@ -1,10 +1,13 @@
-// The line changes of one frame: eight bits clocked into the 74HC595 (RTS
-// data, DTR shift clock, TXD break latch), LED 8 first, then the latch.
+// The line changes of one frame: eight bits a register clocked into a chain
+// of 74HC595s (RTS data, DTR shift clock, TXD break latch), the last LED
+// first, then the latch.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <vector>
+
+#include "cli/send_input.h"
 
 // One device step: the lines in `mask` (LINE_BIT_*) go to the levels of the
 // same bits of `levels`, in one call where the platform can.
@@ -17,15 +20,37 @@ struct LineStep {
 // which idles the clock and the latch before anything else, since a driver
 // may have raised DTR (or set the break) at open. `together`: DTR and RTS
 // can change in one call, so each data bit goes out with the clock's return
-// to idle (the register samples data only on the clock's rising edge):
-// 20 steps for a first frame, 19 after. Otherwise one line per step, in the
-// window's order: 28 steps for a first frame, 26 after.
-std::vector<LineStep> PlanFrame(uint8_t pattern, bool invert, bool first, bool together);
+// to idle (the register samples data only on the clock's rising edge), and
+// the frame ends with the clock up: the next frame's first bit brings it
+// down, or ClockDown at the end of the run. 16N + 3 steps for a first
+// frame of N registers, 16N + 2 after. Otherwise one line per step, in the
+// window's order: 24N + 4 steps for a first frame, 24N + 2 after.
+std::vector<LineStep> PlanFrame(const Pattern& pattern, bool invert, bool first, bool together);
+
+// The most steps a frame of `registers` takes.
+inline size_t MostFrameSteps(int registers) { return 24 * static_cast<size_t>(registers) + 4; }
+
+// The step that brings the clock down after a frame that left it up
+// (PlanFrame with `together`), before the run's rest.
+LineStep ClockDown(bool invert);
+
+// The levels at which the register sees each line low: all clear, or all
+// set with an inverting stage.
+int32_t IdleLevels(bool invert);
+
+// The changes that end a run whose last frame went out whole: DTR and the
+// break go clear, the levels a driver that clears the lines at close leaves
+// them at, so that the close makes no edge the register would take. Nothing
+// without invert, where clear already is idle. With invert the break goes
+// first (the register latches the same contents again), then DTR (a shift
+// that no latch follows). RTS stays: clearing it at close moves only data.
+std::vector<LineStep> PlanRest(bool invert);
 
 // A frame as a run carries it out: its steps, one `stepNs` apart from the
 // frame's start, and the hold after the last one.
 struct FramePlan {
-    uint8_t pattern;
+    Pattern pattern;
+    bool rest;  // the end of the run (PlanRest), not a frame
     std::vector<LineStep> steps;
     int64_t stepNs;
     int64_t holdNs;

@@ -3,14 +3,18 @@
 //
 // On Linux they come from sysfs (ListSysfsPorts, port_sysfs.cpp): every tty
 // with a device behind it (virtual consoles and pseudo-terminals have
-// none), less the 8250 driver's placeholders, with the names
+// none), less the placeholders with no UART behind them, with the names
 // /dev/serial/by-id gives them and, for USB, the vendor and product ids and
-// strings; the roots are parameters so that a made-up tree can stand in. On
-// Windows from the device manager's records (cli_win32.cpp).
+// strings; the roots are parameters so that a made-up tree and console list
+// can stand in. On Windows from the device manager's records (cli_win32.cpp).
 #pragma once
 
 #include <string>
 #include <vector>
+
+#ifndef _WIN32
+#include "serial/comm_device_posix.h"
+#endif
 
 // Empty fields are unknown or absent.
 struct PortEntry {
@@ -22,12 +26,24 @@ struct PortEntry {
     std::string driver;       // "ftdi_sio"; on Windows the driver's service, "FTSER2K"
     std::string name;         // Windows: the friendly name, "USB Serial Port (COM3)"
     std::string hardwareId;   // Windows: the first hardware id, "FTDIBUS\VID_0403+PID_6001..."
-    bool console = false;     // the kernel's console runs on it
+    bool console = false;     // a kernel console runs on it (never opened)
     std::string refused;      // why the program never opens it
 };
 
+#ifndef _WIN32
 // Sorted by device name.
-std::vector<PortEntry> ListSysfsPorts(const std::string& classTty, const std::string& dev);
+std::vector<PortEntry> ListSysfsPorts(const KernelTtyRoots& roots, const std::string& dev);
+#endif
+
+// The serial ports of the machine with what is known of each, found
+// without opening any (the platform's list); the ones the serial layer
+// never opens are marked (PortEntry::refused). Sorted.
+std::vector<PortEntry> CliPorts();
+
+// What is known of the port the user named: its entry among CliPorts()
+// when the name leads to one of them (a by-id link, another spelling),
+// otherwise an entry with only the name.
+PortEntry CliIdentifyPort(const std::string& port);
 
 // The vendor:product of a Windows hardware id ("USB\VID_0403&PID_6001",
 // "FTDIBUS\VID_0403+PID_6001+A50285BIA\0000"), or empty.

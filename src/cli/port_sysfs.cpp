@@ -1,41 +1,12 @@
 #include "cli/port_list.h"
 
-#include <dirent.h>
-#include <limits.h>
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <fstream>
 #include <map>
 
+#include "os/posix_files.h"
+#include "serial/comm_device_posix.h"
+
 namespace {
-
-std::vector<std::string> Entries(const std::string& folder) {
-    std::vector<std::string> names;
-    if (DIR* dir = opendir(folder.c_str())) {
-        while (dirent* entry = readdir(dir)) {
-            std::string name = entry->d_name;
-            if (name != "." && name != "..") names.push_back(name);
-        }
-        closedir(dir);
-    }
-    return names;
-}
-
-std::string Resolved(const std::string& path) {
-    char resolved[PATH_MAX];
-    return realpath(path.c_str(), resolved) ? std::string(resolved) : std::string();
-}
-
-std::string BaseName(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
-
-std::string FirstLine(const std::string& path) {
-    std::ifstream file(path);
-    std::string line;
-    std::getline(file, line);
-    return line;
-}
 
 // The USB device a tty hangs from, the nearest folder above it with a
 // vendor number: its ids and the strings it gives for itself.
@@ -54,22 +25,22 @@ void ReadUsb(std::string folder, PortEntry* port) {
 
 }  // namespace
 
-std::vector<PortEntry> ListSysfsPorts(const std::string& classTty, const std::string& dev) {
+std::vector<PortEntry> ListSysfsPorts(const KernelTtyRoots& roots, const std::string& dev) {
     // by-id links, by the device they lead to.
     std::map<std::string, std::string> byId;
     std::string byIdFolder = dev + "/serial/by-id";
-    for (const std::string& name : Entries(byIdFolder)) {
-        std::string target = Resolved(byIdFolder + "/" + name);
+    for (const std::string& name : FolderEntries(byIdFolder)) {
+        std::string target = ResolvedPath(byIdFolder + "/" + name);
         if (!target.empty()) byId[BaseName(target)] = byIdFolder + "/" + name;
     }
 
+    const std::string classTty = roots.sys + "/class/tty";
     std::vector<PortEntry> ports;
-    for (const std::string& name : Entries(classTty)) {
-        std::string device = Resolved(classTty + "/" + name + "/device");
+    for (const std::string& name : FolderEntries(classTty)) {
+        std::string device = ResolvedPath(classTty + "/" + name + "/device");
         if (device.empty()) continue;
-        // The 8250 driver keeps placeholders for ports that may not exist;
-        // a real one sits on a bus of its own (pnp, pci).
-        if (BaseName(device) == "serial8250") continue;
+        KernelTty tty = KernelTtyOfFolder(roots, classTty + "/" + name);
+        if (tty.noUart) continue;
         PortEntry port;
         port.device = dev + "/" + name;
         auto link = byId.find(name);
@@ -77,9 +48,9 @@ std::vector<PortEntry> ListSysfsPorts(const std::string& classTty, const std::st
         ReadUsb(device, &port);
         // Newer kernels put every built-in port under a driver named "port",
         // which tells nothing.
-        port.driver = BaseName(Resolved(classTty + "/" + name + "/device/driver"));
+        port.driver = BaseName(ResolvedPath(classTty + "/" + name + "/device/driver"));
         if (port.driver == "port") port.driver.clear();
-        port.console = FirstLine(classTty + "/" + name + "/console") == "Y";
+        port.console = tty.console;
         ports.push_back(port);
     }
     std::sort(ports.begin(), ports.end(), [](const PortEntry& a, const PortEntry& b) { return a.device < b.device; });

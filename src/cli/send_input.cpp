@@ -34,18 +34,80 @@ bool WholeNumber(const std::string& text, size_t from, int base, uint64_t high, 
 
 }  // namespace
 
-bool ParsePattern(const std::string& word, uint8_t* pattern) {
-    uint64_t value = 0;
-    bool ok;
+PatternWord ParsePattern(const std::string& word, int registers, Pattern* pattern) {
+    int base = 10;
+    size_t from = 0;
     if (word.size() > 2 && word[0] == '0' && (word[1] == 'x' || word[1] == 'X')) {
-        ok = WholeNumber(word, 2, 16, 255, &value);
+        base = 16;
+        from = 2;
     } else if (word.size() > 2 && word[0] == '0' && (word[1] == 'b' || word[1] == 'B')) {
-        ok = WholeNumber(word, 2, 2, 255, &value);
-    } else {
-        ok = WholeNumber(word, 0, 10, 255, &value);
+        base = 2;
+        from = 2;
     }
-    if (ok) *pattern = static_cast<uint8_t>(value);
-    return ok;
+    // Underscores only between two digits.
+    std::string digits;
+    for (size_t i = from; i < word.size(); ++i) {
+        if (word[i] != '_') {
+            digits.push_back(word[i]);
+        } else if (i == from || i + 1 == word.size() || word[i + 1] == '_') {
+            return PatternWord::BAD;
+        }
+    }
+    if (!AllDigits(digits, 0, base)) return PatternWord::BAD;
+    Pattern result(static_cast<size_t>(registers), 0);
+    if (base == 10) {
+        uint64_t value = 0;
+        if (!WholeNumber(digits, 0, 10, UINT64_MAX, &value)) return PatternWord::BAD;
+        for (size_t i = 0; i < 8; ++i, value >>= 8) {
+            if (!(value & 0xff)) continue;
+            if (i >= result.size()) return PatternWord::WIDE;
+            result[i] = static_cast<uint8_t>(value);
+        }
+    } else {
+        // From the last digit (LED 1) up, however long the word.
+        const int bitsPerDigit = base == 16 ? 4 : 1;
+        size_t bit = 0;
+        for (size_t i = digits.size(); i-- > 0; bit += bitsPerDigit) {
+            unsigned char c = static_cast<unsigned char>(digits[i]);
+            unsigned digit = std::isdigit(c) ? static_cast<unsigned>(c - '0') : static_cast<unsigned>(std::tolower(c) - 'a' + 10);
+            for (int b = 0; b < bitsPerDigit; ++b) {
+                if (!((digit >> b) & 1)) continue;
+                size_t at = bit + static_cast<size_t>(b);
+                if (at >= 8 * result.size()) return PatternWord::WIDE;
+                result[at / 8] = static_cast<uint8_t>(result[at / 8] | (1u << (at % 8)));
+            }
+        }
+    }
+    *pattern = std::move(result);
+    return PatternWord::OK;
+}
+
+bool ParsePattern(const std::string& word, uint8_t* pattern) {
+    Pattern chain;
+    if (ParsePattern(word, 1, &chain) != PatternWord::OK) return false;
+    *pattern = chain[0];
+    return true;
+}
+
+std::string PatternText(const Pattern& pattern) {
+    static const char DIGITS[] = "0123456789abcdef";
+    std::string text = "0x";
+    for (size_t i = pattern.size(); i-- > 0;) {
+        text.push_back(DIGITS[pattern[i] >> 4]);
+        text.push_back(DIGITS[pattern[i] & 15]);
+    }
+    return text;
+}
+
+std::string PatternProblem(const std::string& word, PatternWord result, int registers) {
+    if (result == PatternWord::WIDE) {
+        const int leds = 8 * registers;
+        return QuotedWord(word) + " is wider than the chain: " + std::to_string(registers) +
+               (registers == 1 ? " register has " : " registers have ") + std::to_string(leds) +
+               " LEDs (--registers sets how many are chained)";
+    }
+    return QuotedWord(word) + " is not a pattern (as 165, 0xA5 or 0b10100101; decimal up to 64 bits, hex or binary up to " +
+           std::to_string(8 * registers) + ")";
 }
 
 bool ParseMilliseconds(const std::string& word, double low, double high, double* ms) {
@@ -78,14 +140,32 @@ bool ParseCount(const std::string& word, int64_t low, int64_t high, int64_t* cou
     return true;
 }
 
-FrameLine ParseFrameLine(const std::string& line, Frame* frame, std::string* badWord) {
+std::string QuotedWord(const std::string& word) {
+    constexpr size_t SHOWN = 24;
+    std::string quoted = "'";
+    for (size_t i = 0; i < word.size() && i < SHOWN; ++i) {
+        unsigned char c = static_cast<unsigned char>(word[i]);
+        if (c >= 0x20 && c < 0x7f) {
+            quoted.push_back(static_cast<char>(c));
+        } else {
+            static const char DIGITS[] = "0123456789abcdef";
+            quoted += "\\x";
+            quoted.push_back(DIGITS[c >> 4]);
+            quoted.push_back(DIGITS[c & 15]);
+        }
+    }
+    return quoted + (word.size() > SHOWN ? "'..." : "'");
+}
+
+FrameLine ParseFrameLine(const std::string& line, Frame* frame, std::string* badWord, int registers) {
     std::string text = line.substr(0, line.find('#'));
     std::istringstream words(text);
     std::string pattern, hold, extra;
     if (!(words >> pattern)) return FrameLine::EMPTY;
-    if (!ParsePattern(pattern, &frame->pattern)) {
+    PatternWord parsed = ParsePattern(pattern, registers, &frame->pattern);
+    if (parsed != PatternWord::OK) {
         *badWord = pattern;
-        return FrameLine::BAD;
+        return parsed == PatternWord::WIDE ? FrameLine::WIDE : FrameLine::BAD;
     }
     frame->holdMs = -1;
     if (words >> hold) {

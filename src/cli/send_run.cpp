@@ -1,5 +1,6 @@
 #include "cli/send_run.h"
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 
@@ -10,202 +11,118 @@
 
 namespace {
 
-constexpr intptr_t PORT_NUMBER = 0;
-constexpr const char* PROGRAM = "shiftlamp-send";
-
-std::string LinesText(int32_t mask) {
-    std::string text;
-    for (const LineName& line : LINE_NAMES) {
-        if (!(mask & line.bit)) continue;
-        if (!text.empty()) text += " and ";
-        text += line.name;
-    }
-    return text;
-}
-
 int64_t NsOf(double ms) { return static_cast<int64_t>(std::llround(ms * 1e6)); }
 
-void Say(std::FILE* err, const std::string& text) { std::fprintf(err, "%s: %s\n", PROGRAM, text.c_str()); }
-
-// The exit status and message of a port that did not open.
-int OpenFailure(const SendSettings& settings, std::FILE* err) {
-    std::string problem;
-    int status = OpenProblem(settings.port, settings.devicePath, &problem);
-    Say(err, settings.port + ": " + problem);
-    return status;
-}
-
-std::string LineFailureText(const std::string& port, int32_t lines, int32_t error, int32_t code) {
-    return port + ": " + LineProblem(lines, error, code);
-}
+void Say(std::FILE* err, const std::string& text) { std::fprintf(err, "shiftlamp-send: %s\n", text.c_str()); }
 
 }  // namespace
 
-int OpenProblem(const std::string& port, const std::u16string& devicePath, std::string* problem) {
-    int32_t code = 0;
-    switch (SerialPortLastError(&code)) {
-        case SERIAL_ERROR_NOT_FOUND:
-            *problem = "no such port (" + std::string(PROGRAM) + " --list shows the ports there are)";
-            return EXIT_NO_PORT;
-        case SERIAL_ERROR_NOT_SERIAL:
-            *problem = "not a serial port";
-            return EXIT_NO_PORT;
-        case SERIAL_ERROR_BUSY:
-            *problem = "port busy: another program has it open";
-            return EXIT_BUSY;
-        case SERIAL_ERROR_ACCESS:
-            *problem = CliPermissionText(port);
-            return EXIT_PERMISSION;
-        case SERIAL_ERROR_REFUSED:
-            *problem = "refused: " + RefusalText(SerialPortRefusal(devicePath.c_str()));
-            return EXIT_PERMISSION;
-        default:
-            *problem = "cannot open: " + (code ? CliSystemErrorText(code) : std::string("out of memory"));
-            return EXIT_IO;
-    }
-}
-
-std::string LineProblem(int32_t lines, int32_t error, int32_t code) {
-    std::string what = LinesText(lines);
-    switch (error) {
-        case SERIAL_ERROR_NO_MODEM_LINES:
-            return what +
-                   " could not be switched: the device has no modem-control lines (a pseudo-terminal, or an adapter "
-                   "whose driver does not drive them)";
-        case SERIAL_ERROR_GONE: return "the device stopped answering while setting " + what + " (unplugged?)";
-        default:
-            return what + " could not be switched" + (code ? ": " + CliSystemErrorText(code) : std::string());
-    }
-}
-
-std::string RefusalText(int32_t refusal) {
-    switch (refusal) {
-        case SERIAL_REFUSAL_BUILT_IN_PORT:
-            return "a built-in serial port, which on many machines carries the system console; this program never "
-                   "opens one: use a USB serial adapter";
-        case SERIAL_REFUSAL_CONSOLE:
-            return "a console or another terminal of the system, not a serial port; this program never opens one";
-        default: return "this program never opens it";
-    }
-}
-
-FrameSource::Result FrameStream::Next(Frame* frame, std::string* problem) {
-    for (;;) {
-        size_t end = pending_.find('\n');
-        if (end == std::string::npos && !ended_) {
-            char buffer[4096];
-            size_t got = 0;
-            int32_t code = 0;
-            switch (reader_(buffer, sizeof buffer, &got, &code)) {
-                case InputRead::DATA: pending_.append(buffer, got); continue;
-                case InputRead::END: ended_ = true; continue;
-                case InputRead::INTERRUPTED: return INTERRUPTED;
-                case InputRead::FAILED:
-                    *problem = "standard input could not be read: " + CliSystemErrorText(code);
-                    return FAILED;
-            }
-        }
-        if (end == std::string::npos && pending_.empty()) return END;
-        // The last line may lack its line end.
-        std::string line = pending_.substr(0, end);
-        pending_.erase(0, end == std::string::npos ? std::string::npos : end + 1);
-        ++lineNumber_;
-        std::string bad;
-        switch (ParseFrameLine(line, frame, &bad)) {
-            case FrameLine::FRAME: return FRAME;
-            case FrameLine::EMPTY: break;
-            case FrameLine::BAD:
-                *problem = "standard input, line " + std::to_string(lineNumber_) + ": '" + bad +
-                           "' is not a pattern (0 to 255, as 165, 0xA5 or 0b10100101) or a hold time in ms";
-                return BAD;
-        }
-    }
-}
-
-FrameSource::Result ReadFrames(std::vector<Frame>* frames, std::string* problem, FrameStream::Reader reader) {
-    FrameStream stream(reader);
-    Frame frame{};
-    for (;;) {
-        FrameSource::Result result = stream.Next(&frame, problem);
-        if (result != FrameSource::FRAME) return result;
-        frames->push_back(frame);
-    }
-}
-
 double LongestRunNs(const SendSettings& settings, const std::vector<Frame>& frames) {
-    // Every frame at its longest: 28 steps, one line at a time.
+    // Every frame at its longest, one line at a time; then the rest's
+    // three.
+    const double frameMs = static_cast<double>(MostFrameSteps(settings.registers)) * settings.stepMs;
     double roundMs = 0;
-    for (const Frame& frame : frames) roundMs += 28 * settings.stepMs + (frame.holdMs >= 0 ? frame.holdMs : settings.holdMs);
-    return static_cast<double>(settings.repeat) * roundMs * 1e6;
+    for (const Frame& frame : frames) roundMs += frameMs + (frame.holdMs >= 0 ? frame.holdMs : settings.holdMs);
+    return (static_cast<double>(settings.repeat) * roundMs + 3 * settings.stepMs) * 1e6;
 }
 
-FramePlan PlanSend(const Frame& frame, const SendSettings& settings, bool first, bool together) {
-    const double holdMs = frame.holdMs >= 0 ? frame.holdMs : settings.holdMs;
-    return FramePlan{frame.pattern, PlanFrame(frame.pattern, settings.invert, first, together), NsOf(settings.stepMs),
-                     NsOf(holdMs)};
+FramePlan PlanSend(const Frame& frame, bool invert, double stepMs, double holdMs, bool first, bool together) {
+    return FramePlan{frame.pattern, false, PlanFrame(frame.pattern, invert, first, together), NsOf(stepMs),
+                     NsOf(frame.holdMs >= 0 ? frame.holdMs : holdMs)};
+}
+
+FramePlan PlanEnd(bool invert, double stepMs, bool together) {
+    std::vector<LineStep> steps;
+    if (together) steps.push_back(ClockDown(invert));
+    for (const LineStep& step : PlanRest(invert)) steps.push_back(step);
+    return FramePlan{Pattern(), true, steps, NsOf(stepMs), 0};
+}
+
+int InputStopped(const SendSettings& settings, FrameSource::Result stop, const std::string& problem, std::FILE* err) {
+    switch (stop) {
+        case FrameSource::BAD: Say(err, problem); return EXIT_USAGE;
+        case FrameSource::FAILED: Say(err, problem); return EXIT_IO;
+        default: Say(err, settings.port + ": interrupted before any frame was sent"); return EXIT_INTERRUPTED;
+    }
 }
 
 int SendFrames(const SendSettings& settings, FrameSource& frames, std::FILE* out, std::FILE* err) {
     // Opening the port may move its lines: not after an interrupt.
-    if (CliInterrupted()) {
-        Say(err, settings.port + ": interrupted before any frame was sent");
-        return EXIT_INTERRUPTED;
-    }
+    if (CliInterrupted()) return InputStopped(settings, FrameSource::INTERRUPTED, std::string(), err);
     Trace trace;
     std::string problem;
-    if (!trace.Open(settings.tracePath, settings.invert, NsOf(settings.stepMs), &problem)) {
+    if (!trace.Open(settings.tracePath, NsOf(settings.stepMs), &problem)) {
         Say(err, problem);
         return EXIT_IO;
     }
-    std::unique_ptr<LiveRunner> live;
-    DryRunner dry(out);
-    if (!settings.dryRun) {
-        if (!SerialPortOpenPath(PORT_NUMBER, settings.devicePath.c_str(), 9600, 0, 8, 1.0f, HANDSHAKE_NONE, 255, 255))
-            return OpenFailure(settings, err);
-        live = std::make_unique<LiveRunner>(PORT_NUMBER);
-    }
-    FrameRunner& runner = live ? static_cast<FrameRunner&>(*live) : dry;
+    std::unique_ptr<FrameRunner> runner;
+    if (settings.dryRun) runner = std::make_unique<DryRunner>(out);
     const bool together = SerialPortSetsLinesTogether() != 0;
+    auto lineFailed = [&runner] { return runner && runner->Failure().lines; };
 
     // Why the run ended, when it was not the end of its frames.
     FrameSource::Result stop = FrameSource::END;
     bool tooLong = false;
     int64_t dueNs = 0;  // when the next frame is due
     int64_t frameCount = 0;
+    Frame last{};  // the last frame started
     for (int64_t round = 0; settings.repeat == 0 || round < settings.repeat; ++round) {
         if (round > 0) frames.Rewind();
         Frame frame{};
         int64_t roundFrames = 0;
         while ((stop = CliInterrupted() ? FrameSource::INTERRUPTED : frames.Next(&frame, &problem)) ==
                FrameSource::FRAME) {
-            // A frame adds at most a day's hold and 28 steps of a second.
+            // A frame adds at most a day's hold and 24N + 4 steps of a second.
             if (dueNs > MAX_RUN_NS) {
                 tooLong = true;
                 break;
             }
-            FramePlan plan = PlanSend(frame, settings, frameCount == 0, together);
+            if (!runner) {
+                // The port opens once there is a frame to send, and that
+                // frame then goes out whole whatever arrives: opening moves
+                // the lines, and a run that ended before its first frame
+                // would leave them wherever the open put them.
+                if (!PortOpenForLines(settings.devicePath)) {
+                    PortProblem open = PortOpenProblem(settings.port, settings.devicePath);
+                    Say(err, settings.port + ": " + open.text);
+                    return open.status;
+                }
+                runner = std::make_unique<LiveRunner>(PORT_NUMBER, settings.invert);
+            }
+            FramePlan plan =
+                PlanSend(frame, settings.invert, settings.stepMs, settings.holdMs, frameCount == 0, together);
             ++frameCount;
             ++roundFrames;
-            dueNs = runner.Run(plan, dueNs, &trace) + plan.holdNs;
-            if (live && live->Failure().lines) break;
-            if (!runner.Wait(dueNs)) {
+            last = frame;
+            dueNs = runner->Run(plan, dueNs, &trace) + plan.holdNs;
+            if (lineFailed()) break;
+            if (!runner->Wait(dueNs)) {
                 stop = FrameSource::INTERRUPTED;
                 break;
             }
         }
-        if (stop != FrameSource::END || tooLong || (live && live->Failure().lines) || roundFrames == 0) break;
+        if (stop != FrameSource::END || tooLong || lineFailed() || roundFrames == 0) break;
     }
-    const bool traced = trace.Close(runner.Finish(dueNs));
+    const bool frameFailed = lineFailed();
+    const FramePlan rest = PlanEnd(settings.invert, settings.stepMs, together);
+    if (frameCount > 0 && !frameFailed && !rest.steps.empty()) {
+        // After an interrupt the rest comes at once, not at the end of the
+        // hold the interrupt cut short.
+        const bool atOnce = stop == FrameSource::INTERRUPTED && !settings.dryRun;
+        dueNs = std::max(dueNs, runner->Run(rest, atOnce ? 0 : dueNs, &trace));
+    }
+    const bool traced = trace.Close(runner ? runner->Finish(dueNs) : dueNs);
+    const std::string lastFrame = "frame " + std::to_string(frameCount) + " (" + PatternText(last.pattern) + ")";
 
-    if (live && live->Failure().lines) {
-        const LineFailure& failure = live->Failure();
-        Say(err, LineFailureText(settings.port, failure.lines, failure.error, failure.code));
+    if (lineFailed()) {
+        const LineFailure& failure = runner->Failure();
+        std::string what = !frameFailed      ? "every frame went out whole, but the lines could not be put at rest: "
+                           : failure.latched ? lastFrame + " was latched, but then "
+                                             : lastFrame + " was not latched: ";
+        Say(err, settings.port + ": " + what + LineProblem(failure.lines, failure.error, failure.code).text);
         return EXIT_IO;
     }
-    if (stop == FrameSource::BAD || stop == FrameSource::FAILED) {
-        Say(err, problem);
-        return stop == FrameSource::BAD ? EXIT_USAGE : EXIT_IO;
-    }
+    if (stop == FrameSource::BAD || stop == FrameSource::FAILED) return InputStopped(settings, stop, problem, err);
     if (tooLong) {
         Say(err, settings.port + ": frame " + std::to_string(frameCount + 1) +
                      " would start after more years than a run can be timed for (285); stopped before it");
@@ -216,8 +133,8 @@ int SendFrames(const SendSettings& settings, FrameSource& frames, std::FILE* out
         return EXIT_IO;
     }
     if (stop == FrameSource::INTERRUPTED) {
-        Say(err, settings.port + (frameCount ? ": interrupted; the last frame started was sent whole"
-                                             : ": interrupted before any frame was sent"));
+        if (!frameCount) return InputStopped(settings, stop, problem, err);
+        Say(err, settings.port + ": interrupted; " + lastFrame + " was sent whole");
         return EXIT_INTERRUPTED;
     }
     return EXIT_DONE;

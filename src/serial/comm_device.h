@@ -94,6 +94,10 @@ public:
     // does (0 where it cannot say: then `dtr` and `rts` are untouched).
     virtual int32_t GetModemLines(intptr_t, int32_t* /*dtr*/, int32_t* /*rts*/) { return 0; }
 
+    // The input lines as INPUT_BIT_* (serial_port.h), where the device
+    // reports them (0 where it cannot).
+    virtual int32_t GetInputLines(intptr_t, int32_t* /*lines*/) { return 0; }
+
     // Which of the device's own rules refuses `path` (a SerialRefusal),
     // opening nothing; Open fails with SERIAL_ERROR_REFUSED for such a path.
     // Devices without rules keep the default.

@@ -13,7 +13,8 @@
 // accepted.
 //
 // Failures set errno (EACCES for a refused device, EBUSY for a device this or
-// another process holds, ENOENT for a name that is no path) so that tests and
+// another process holds, ENOENT for a name that is no path, ENXIO for a serial
+// port's placeholder, which is never opened) so that tests and
 // callers that look can tell them apart; LastError keeps the reason of the
 // last failure, classified where it happened (ENOTTY at open is no serial
 // port, on a line it is a driver without modem lines).
@@ -32,10 +33,14 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <fstream>
 #include <map>
+#include <sstream>
 #include <string>
 
+#include "os/posix_files.h"
 #include "serial/comm_device.h"
+#include "serial/comm_device_posix.h"
 
 namespace {
 
@@ -130,21 +135,62 @@ bool UnixPath(const char16_t* path, std::string* out) {
     return true;
 }
 
-bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
-
-// On the machines this project builds and tests on, /dev/ttyS* are the
-// machine's own console ports: opening one, even for a moment, can disturb
-// the console (DTR and RTS move on open). So they are refused before
-// anything opens them, by name, through links (realpath and stat look at the
-// file without opening it), and by device number: major 4 holds the virtual
-// consoles (minors below 64) and the built-in serial ports, major 5 the
-// console, the controlling terminal and the pseudo-terminal master, which
-// are refused by name too since a container may put another device there.
-// Test ports are pseudo-terminals (/dev/pts/*).
+// Devices that are terminals of the system rather than serial ports are
+// refused by name and through links (realpath and stat look at the file
+// without opening it), and by device number: major 4 below minor 64 holds
+// the virtual consoles, major 5 the console, the controlling terminal and
+// the pseudo-terminal master, which are refused by name too since a
+// container may put another device there.
 int32_t RefusalOfName(const std::string& path) {
-    if (StartsWith(path, "/dev/ttyS")) return SERIAL_REFUSAL_BUILT_IN_PORT;
     if (path == "/dev/console" || path == "/dev/tty" || path == "/dev/ptmx") return SERIAL_REFUSAL_CONSOLE;
     return SERIAL_REFUSAL_NONE;
+}
+
+KernelTtyRoots& Roots() {
+    static KernelTtyRoots roots;
+    return roots;
+}
+
+// `name` or `number` ("4:64") among the consoles: the name comes first on a
+// line, the number last.
+bool ListedConsole(const std::string& consoles, const std::string& name, const std::string& number) {
+    std::ifstream file(consoles);
+    std::string line;
+    while (std::getline(file, line)) {
+        std::istringstream words(line);
+        std::string first, word, last;
+        if (!(words >> first)) continue;
+        last = first;
+        while (words >> word) last = word;
+        if ((!name.empty() && first == name) || (!number.empty() && last == number)) return true;
+    }
+    return false;
+}
+
+KernelTty KernelTtyAt(const KernelTtyRoots& roots, const std::string& folder, std::string number) {
+    KernelTty tty;
+    std::string name = BaseName(ResolvedPath(folder));
+    if (!name.empty() && number.empty()) number = FirstLine(folder + "/dev");
+    tty.console = FirstLine(folder + "/console") == "Y" || ListedConsole(roots.consoles, name, number);
+    // A port the 8250 driver keeps for a UART that may not be there has
+    // type 0. Where the type cannot be read, its device tells: the driver's
+    // own platform device, or from Linux 6.5 a port of it (serial8250:0.3);
+    // real ports sit on a bus of their own (pnp, pci, usb).
+    std::string type = FirstLine(folder + "/type");
+    if (!type.empty()) {
+        tty.noUart = type == "0";
+    } else if (!name.empty()) {
+        std::string device = BaseName(ResolvedPath(folder + "/device"));
+        tty.noUart = device == "serial8250" || device.rfind("serial8250:", 0) == 0;
+    }
+    return tty;
+}
+
+KernelTty KernelTtyOfPath(const std::string& path, bool* isDevice) {
+    struct stat info {};
+    *isDevice = stat(path.c_str(), &info) == 0 && S_ISCHR(info.st_mode);
+    if (!*isDevice) return KernelTty{};
+    return KernelTtyOfDevice(Roots(), major(info.st_rdev), minor(info.st_rdev));
 }
 
 int32_t RefusalOf(const std::string& path) {
@@ -156,9 +202,13 @@ int32_t RefusalOf(const std::string& path) {
     struct stat info {};
     if (stat(path.c_str(), &info) == 0 && S_ISCHR(info.st_mode)) {
         unsigned int deviceMajor = major(info.st_rdev);
-        if (deviceMajor == 4) return minor(info.st_rdev) >= 64 ? SERIAL_REFUSAL_BUILT_IN_PORT : SERIAL_REFUSAL_CONSOLE;
-        if (deviceMajor == 5) return SERIAL_REFUSAL_CONSOLE;
+        if ((deviceMajor == 4 && minor(info.st_rdev) < 64) || deviceMajor == 5) return SERIAL_REFUSAL_CONSOLE;
     }
+    // Opening a port, even for a moment, moves DTR and RTS: on the one the
+    // kernel writes its messages to, that can hang up or reset what is at
+    // the other end.
+    bool isDevice = false;
+    if (KernelTtyOfPath(path, &isDevice).console) return SERIAL_REFUSAL_KERNEL_CONSOLE;
     return SERIAL_REFUSAL_NONE;
 }
 
@@ -182,6 +232,13 @@ public:
             errno = EACCES;
             Failed(SERIAL_ERROR_REFUSED);
             return COMM_INVALID_HANDLE;
+        }
+        // A placeholder is no port: not even opened, as the kernel would
+        // answer the open of a device that is not there.
+        bool isDevice = false;
+        if (KernelTtyOfPath(unixPath, &isDevice).noUart) {
+            errno = ENXIO;
+            return OpenFailed();
         }
         // Non-blocking only for the open itself, which would otherwise wait
         // for carrier on a modem line.
@@ -349,6 +406,16 @@ public:
         return 1;
     }
 
+    int32_t GetInputLines(intptr_t handle, int32_t* lines) override {
+        Port* port = Find(handle);
+        if (!port) return 0;
+        int bits = 0;
+        if (ioctl(port->fd, TIOCMGET, &bits) != 0) return Failed(LineError(errno));
+        *lines = ((bits & TIOCM_CTS) ? INPUT_BIT_CTS : 0) | ((bits & TIOCM_DSR) ? INPUT_BIT_DSR : 0) |
+                 ((bits & TIOCM_CAR) ? INPUT_BIT_DCD : 0) | ((bits & TIOCM_RNG) ? INPUT_BIT_RI : 0);
+        return 1;
+    }
+
     int32_t LastError(int32_t* systemCode) override {
         if (systemCode) *systemCode = errorCode_;
         return error_;
@@ -433,6 +500,17 @@ private:
 };
 
 }  // namespace
+
+KernelTty KernelTtyOfFolder(const KernelTtyRoots& roots, const std::string& folder) {
+    return KernelTtyAt(roots, folder, std::string());
+}
+
+KernelTty KernelTtyOfDevice(const KernelTtyRoots& roots, unsigned major, unsigned minor) {
+    std::string number = std::to_string(major) + ":" + std::to_string(minor);
+    return KernelTtyAt(roots, roots.sys + "/dev/char/" + number, number);
+}
+
+void CommDevicePosixUseRoots(const KernelTtyRoots& roots) { Roots() = roots; }
 
 CommDevice* CommDevicePlatform() {
     static PosixCommDevice device;

@@ -164,6 +164,15 @@ public:
         return 1;
     }
 
+    int32_t GetInputLines(intptr_t handle, int32_t* lines) override {
+        DWORD status = 0;
+        if (!GetCommModemStatus(AsHandle(handle), &status))
+            return Failed(PortError(GetLastError(), SERIAL_ERROR_NO_MODEM_LINES));
+        *lines = ((status & MS_CTS_ON) ? INPUT_BIT_CTS : 0) | ((status & MS_DSR_ON) ? INPUT_BIT_DSR : 0) |
+                 ((status & MS_RLSD_ON) ? INPUT_BIT_DCD : 0) | ((status & MS_RING_ON) ? INPUT_BIT_RI : 0);
+        return 1;
+    }
+
     int32_t Close(intptr_t handle) override { return CloseHandle(AsHandle(handle)); }
 
     int32_t LastError(int32_t* systemCode) override {

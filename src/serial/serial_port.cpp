@@ -232,6 +232,14 @@ int32_t SerialPortGetLines(intptr_t number, int32_t* levels) {
     return 1;
 }
 
+int32_t SerialPortGetInputLines(intptr_t number, int32_t* lines) {
+    if (!g_ports || !lines) return 0;
+    auto* port = static_cast<SerialPort*>(ObjectTableLookup(g_ports, number));
+    if (!port) return Refused();
+    if (!Device()->GetInputLines(port->handle, lines)) return DeviceFailed();
+    return 1;
+}
+
 int32_t SerialPortRefusal(const char16_t* path) { return path ? Device()->Refusal(path) : SERIAL_REFUSAL_NONE; }
 
 int32_t SerialPortSetsLinesTogether() { return Device()->SetsModemLinesTogether(); }

@@ -68,6 +68,19 @@ int32_t SerialPortSetLines(intptr_t number, int32_t mask, int32_t levels);
 // record, which may differ from the wire.
 int32_t SerialPortGetLines(intptr_t number, int32_t* levels);
 
+// Bits of the input lines for SerialPortGetInputLines.
+enum SerialInputBit : int32_t {
+    INPUT_BIT_CTS = 1,
+    INPUT_BIT_DSR = 2,
+    INPUT_BIT_DCD = 4,
+    INPUT_BIT_RI = 8,
+};
+
+// The input lines (CTS, DSR, DCD, RI) as the driver last heard of them, as
+// INPUT_BIT_* bits in `lines`: set is the line's active level. 0 when the
+// port is not open or its driver does not report them.
+int32_t SerialPortGetInputLines(intptr_t number, int32_t* lines);
+
 // Non-zero when SerialPortSetLines sets DTR and RTS in one call.
 int32_t SerialPortSetsLinesTogether();
 
@@ -87,7 +100,7 @@ enum SerialError : int32_t {
 // Devices the platform's device never opens, whoever asks.
 enum SerialRefusal : int32_t {
     SERIAL_REFUSAL_NONE = 0,
-    SERIAL_REFUSAL_BUILT_IN_PORT = 1,  // a built-in serial port: on many machines it carries the system console
+    SERIAL_REFUSAL_KERNEL_CONSOLE = 1,  // a serial port the kernel's console runs on
     SERIAL_REFUSAL_CONSOLE = 2,        // a console or another terminal of the system (not a serial port)
 };
 

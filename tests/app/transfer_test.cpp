@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <tuple>
 #include <vector>
 
@@ -139,10 +141,18 @@ TEST_P(TransferSweep, EveryPatternReachesTheOutputs) {
         for (const CommCallRecord& call : fake.calls)
             if (call.call == CommCall::Escape && call.result) chip.Drive(call.arg1);
         EXPECT_EQ(chip.Outputs(), pattern);
-        // Between transfers the clock and the latch rest at their idle level.
-        EXPECT_EQ(fake.dtr, invert);
-        EXPECT_EQ(fake.breakState, invert);
         EXPECT_TRUE(fake.openHandles.empty());
+        // A driver may clear any of the lines once the port is closed, in any
+        // order: the outputs keep the frame all the same.
+        int32_t clears[] = {COMM_CLRBREAK, COMM_CLRDTR, COMM_CLRRTS};
+        std::sort(clears, clears + 3);
+        do {
+            for (size_t cleared = 1; cleared <= 3; ++cleared) {
+                Register595 closed = chip;
+                for (size_t i = 0; i < cleared; ++i) closed.Drive(clears[i]);
+                ASSERT_EQ(closed.Outputs(), pattern) << "clearing " << cleared << " lines from " << clears[0];
+            }
+        } while (std::next_permutation(clears, clears + 3));
     }
 }
 
@@ -176,12 +186,39 @@ const std::vector<int32_t> SAMPLE_LINES = {
     COMM_SETBREAK, COMM_CLRBREAK,
 };
 
-// No test before this one takes real waits, which would have asked for the
-// period already.
+// The device as the transfer meets it, noting whether the 1 ms timer period
+// was in force when the port opened and at the first line change.
+class PeriodWatchingDevice : public FakeCommDevice {
+public:
+    int periodAtOpen = -1, periodAtFirstChange = -1;
+    intptr_t Open(const char16_t* path) override {
+        if (periodAtOpen < 0) periodAtOpen = DelayTimerPeriodSet();
+        return FakeCommDevice::Open(path);
+    }
+    int32_t Escape(intptr_t handle, int32_t function) override {
+        if (periodAtFirstChange < 0) periodAtFirstChange = DelayTimerPeriodSet();
+        return FakeCommDevice::Escape(handle, function);
+    }
+};
+
+// The period is asked for once per process and never given back, so the
+// transfer runs in a process of its own (the test program started again for
+// this test alone), where no other test can have asked for it first.
 TEST_F(TransferTest, TheTimerPeriodIsInForceBeforeTheFirstLineChange) {
-    ASSERT_NE(Transfer(0), 0);
-    ASSERT_FALSE(Waits.empty());
-    EXPECT_EQ(Waits.front().periodSet, 1);
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            PeriodWatchingDevice device;
+            SerialPortUseDevice(&device);
+            WaitDevice = &device;
+            const int before = DelayTimerPeriodSet();
+            const int32_t result = Transfer(0);
+            std::fprintf(stderr, "period set before=%d at open=%d at first change=%d; result %d\n", before,
+                         device.periodAtOpen, device.periodAtFirstChange, result);
+            const bool held = before == 0 && device.periodAtOpen == 1 && device.periodAtFirstChange == 1;
+            std::_Exit(result && held ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 TEST_F(TransferTest, DrivesTheLinesInOrderWithEveryLevelComplementedByInvert) {
@@ -191,30 +228,41 @@ TEST_F(TransferTest, DrivesTheLinesInOrderWithEveryLevelComplementedByInvert) {
         fake.calls.clear();
         ASSERT_NE(Transfer(invert), 0);
         std::vector<int32_t> expected = SAMPLE_LINES;
-        if (invert)
+        if (invert) {
             for (int32_t& function : expected) function = Complement(function);
+            // Then the latch and the clock rest clear, as a closing driver
+            // leaves them: the latch first.
+            expected.push_back(COMM_CLRBREAK);
+            expected.push_back(COMM_CLRDTR);
+        }
         EXPECT_EQ(Escapes(fake), expected);
     }
 }
 
 TEST_F(TransferTest, WaitsTenMillisecondsAfterEveryLineChangeAndClosesAfterTheLast) {
-    SetPattern(SAMPLE);
-    ASSERT_NE(Transfer(0), 0);
-    ASSERT_EQ(Waits.size(), 28u);
-    size_t escapes = 0;
-    size_t wait = 0;
-    for (size_t i = 0; i < fake.calls.size(); ++i) {
-        if (fake.calls[i].call != CommCall::Escape) continue;
-        ++escapes;
-        // The next wait comes right after this change, before any other call.
-        ASSERT_LT(wait, Waits.size());
-        EXPECT_EQ(Waits[wait].ms, 10);
-        EXPECT_EQ(Waits[wait].callsBefore, i + 1) << "line change " << escapes;
-        ++wait;
+    for (int32_t invert : {0, 1}) {
+        SCOPED_TRACE(::testing::Message() << "invert " << invert);
+        SetPattern(SAMPLE);
+        fake.calls.clear();
+        Waits.clear();
+        ASSERT_NE(Transfer(invert), 0);
+        const size_t steps = invert ? 30u : 28u;
+        ASSERT_EQ(Waits.size(), steps);
+        size_t escapes = 0;
+        size_t wait = 0;
+        for (size_t i = 0; i < fake.calls.size(); ++i) {
+            if (fake.calls[i].call != CommCall::Escape) continue;
+            ++escapes;
+            // The next wait comes right after this change, before any other call.
+            ASSERT_LT(wait, Waits.size());
+            EXPECT_EQ(Waits[wait].ms, 10);
+            EXPECT_EQ(Waits[wait].callsBefore, i + 1) << "line change " << escapes;
+            ++wait;
+        }
+        EXPECT_EQ(escapes, steps);
+        ASSERT_EQ(fake.calls.back().call, CommCall::Close);
+        EXPECT_EQ(Waits.back().callsBefore, fake.calls.size() - 1);
     }
-    EXPECT_EQ(escapes, 28u);
-    ASSERT_EQ(fake.calls.back().call, CommCall::Close);
-    EXPECT_EQ(Waits.back().callsBefore, fake.calls.size() - 1);
 }
 
 // Real delays: consecutive line changes, and the close after the last one,
@@ -238,7 +286,7 @@ TEST_F(TransferTest, LineChangesAreAtLeastTenMillisecondsApart) {
             previous = call.timeNs;
             changes += call.call == CommCall::Escape;
         }
-        EXPECT_EQ(changes, 28);
+        EXPECT_EQ(changes, invert ? 30 : 28);
         EXPECT_EQ(fake.calls.back().call, CommCall::Close);
     }
 }

@@ -6,7 +6,8 @@
 // The script names the ports in SHIFTLAMP_TEST_BOARD_PORT and
 // SHIFTLAMP_TEST_OTHER_PORT and the trace file, as a Windows path, in
 // SHIFTLAMP_TEST_TRACE; SHIFTLAMP_BOARD_OPEN_DTR=1 is the board's own setting
-// for a driver that raises DTR on open.
+// for a driver that raises DTR on open. The board's loopback is wired to
+// give the modem status SHIFTLAMP_TEST_MODEM_STATUS (a number).
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -115,6 +116,18 @@ TEST_F(BoardLinesWineTest, TheDriversDtrAtOpenIsWhatTheProgramSees) {
     dcb.DCBlength = sizeof dcb;
     ASSERT_TRUE(GetCommState(reinterpret_cast<HANDLE>(handle), &dcb));
     EXPECT_EQ(dcb.fDtrControl, DtrAtOpen() ? static_cast<DWORD>(DTR_CONTROL_ENABLE) : DTR_CONTROL_DISABLE);
+    SerialPortClose(0);
+}
+
+// The board's last QH' wired back to an input line shows in the modem
+// status Windows reads.
+TEST_F(BoardLinesWineTest, TheLoopbackShowsInTheModemStatus) {
+    intptr_t handle = Open(0, board);
+    ASSERT_NE(handle, 0);
+    DWORD status = 0xffffffff;
+    EXPECT_TRUE(GetCommModemStatus(reinterpret_cast<HANDLE>(handle), &status));
+    const std::u16string wanted = Variable(L"SHIFTLAMP_TEST_MODEM_STATUS");
+    EXPECT_EQ(std::to_string(status), std::string(wanted.begin(), wanted.end()));
     SerialPortClose(0);
 }
 

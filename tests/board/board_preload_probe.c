@@ -200,6 +200,89 @@ static void Reopen(const char* trace, int drop) {
     if (strcmp(events, expected) != 0) printf("trace: %s\n", events);
 }
 
+/* The trace's last "shift=0xHH outputs=0xHH", as one number: shift << 8 | outputs. */
+static unsigned LastRegisters(const char* path) {
+    char line[512];
+    unsigned shift = 0, outputs = 0;
+    FILE* file = fopen(path, "r");
+    if (!file) return 0xFFFFFFFFu;
+    while (fgets(line, sizeof line, file)) {
+        const char* field = strstr(line, "shift=");
+        if (line[0] != '#' && field) sscanf(field, "shift=%x outputs=%x", &shift, &outputs);
+    }
+    fclose(file);
+    return shift << 8 | outputs;
+}
+
+/* An inverting board left with 0x01 shifted, nothing latched and every line
+ * set (the register sees the clock, the data and the latch low) meets the
+ * driver's close: the lines it clears, in its order, are the edges the
+ * register sees. `failAt` 1 past the requests made: the device has gone. */
+static void CloseOrder(const char* trace, const char* setting, int gone, const char* expected, unsigned registers) {
+    struct Pty board = MakePty();
+    char events[512];
+    int fd, bits = TIOCM_DTR;
+    UseBoard(&board, trace);
+    setenv("SHIFTLAMP_BOARD_INVERT", "1", 1);
+    setenv("SHIFTLAMP_BOARD_CLOSE", setting, 1);
+    if (gone) setenv("SHIFTLAMP_BOARD_FAIL_AT", "6", 1);
+    fd = OpenPath(board.path);
+    CHECK(ioctl(fd, TIOCMBIS, &bits) == 0);
+    CHECK(ioctl(fd, TIOCMBIC, &bits) == 0);
+    CHECK(ioctl(fd, TIOCMBIS, &bits) == 0);
+    bits = TIOCM_RTS;
+    CHECK(ioctl(fd, TIOCMBIS, &bits) == 0);
+    CHECK(ioctl(fd, TIOCSBRK) == 0);
+    CHECK(LastRegisters(trace) == 0x0100);
+    if (gone) CHECK(ioctl(fd, TIOCCBRK) == -1 && errno == EIO);
+    close(fd);
+    TraceEvents(trace, events, sizeof events);
+    CHECK(strcmp(events, expected) == 0);
+    CHECK(LastRegisters(trace) == registers);
+    if (strcmp(events, expected) != 0 || LastRegisters(trace) != registers)
+        printf("trace: %s; shift and outputs 0x%04x\n", events, LastRegisters(trace));
+}
+
+static int HeaderHas(const char* path, const char* text) {
+    char line[8192];
+    int found = 0;
+    FILE* file = fopen(path, "r");
+    if (!file) return 0;
+    while (!found && fgets(line, sizeof line, file)) found = line[0] == '#' && strstr(line, text);
+    fclose(file);
+    return found;
+}
+
+/* Two registers whose stage 15 is stuck at 1: one clock brings the 1 to
+ * QH', which the input line `name` (TIOCM bit `line`) reports, through an
+ * inverter or not; no other input line ever shows. With `lineUs` the
+ * report comes that long after the clock's request returned. */
+static void Loopback(const char* trace, const char* name, int line, int invert, const char* lineUs) {
+    struct Pty board = MakePty();
+    const int inputs = TIOCM_CTS | TIOCM_DSR | TIOCM_CAR | TIOCM_RNG;
+    const int before = invert ? line : 0, after = invert ? 0 : line;
+    int fd, bits = 0, polls;
+    char header[96];
+    UseBoard(&board, trace);
+    setenv("SHIFTLAMP_BOARD_REGISTERS", "2", 1);
+    setenv("SHIFTLAMP_BOARD_STUCK", "15:1", 1);
+    setenv("SHIFTLAMP_BOARD_QH", name, 1);
+    if (invert) setenv("SHIFTLAMP_BOARD_QH_INVERT", "1", 1);
+    if (lineUs) setenv("SHIFTLAMP_BOARD_LINE_US", lineUs, 1);
+    fd = OpenPath(board.path);
+    CHECK(ioctl(fd, TIOCMGET, &bits) == 0 && (bits & inputs) == before);
+    bits = TIOCM_DTR;
+    CHECK(ioctl(fd, TIOCMBIS, &bits) == 0);
+    if (lineUs) CHECK(ioctl(fd, TIOCMGET, &bits) == 0 && (bits & inputs) == before);
+    for (polls = 0; polls < 1000 && ioctl(fd, TIOCMGET, &bits) == 0 && (bits & inputs) != after; ++polls)
+        usleep(5000);
+    CHECK((bits & inputs) == after && (bits & TIOCM_DTR));
+    close(fd);
+    CHECK(LastRegisters(trace) == 0xc00000u);
+    snprintf(header, sizeof header, " registers=2 qh=%s qh_invert=%d stuck=15:1 ", name, invert);
+    CHECK(HeaderHas(trace, header));
+}
+
 /* Without a device named, the library changes nothing and writes nothing. */
 static void Inert(const char* trace) {
     struct Pty pty = MakePty();
@@ -233,7 +316,9 @@ int main(int argc, char** argv) {
     static const char* const settings[] = {
         "SHIFTLAMP_BOARD_DEVICE",   "SHIFTLAMP_BOARD_TRACE",    "SHIFTLAMP_BOARD_INVERT",
         "SHIFTLAMP_BOARD_OPEN_DTR", "SHIFTLAMP_BOARD_OPEN_RTS", "SHIFTLAMP_BOARD_OPEN_BREAK",
-        "SHIFTLAMP_BOARD_CLOSE"};
+        "SHIFTLAMP_BOARD_CLOSE",    "SHIFTLAMP_BOARD_FAIL_AT",  "SHIFTLAMP_BOARD_REGISTERS",
+        "SHIFTLAMP_BOARD_STUCK",    "SHIFTLAMP_BOARD_QH",       "SHIFTLAMP_BOARD_QH_INVERT",
+        "SHIFTLAMP_BOARD_LINE_US"};
     size_t i;
     /* Each case sets what it needs before its first modem-control request,
      * which is when the library reads them. */
@@ -245,12 +330,39 @@ int main(int argc, char** argv) {
         Reopen(trace, 0);
     } else if (strcmp(name, "reopen-drop") == 0) {
         Reopen(trace, 1);
+    } else if (strcmp(name, "close-drop") == 0) {
+        /* DTR and RTS together shift a 0 in; the break then latches it. */
+        CloseOrder(trace, "drop", 0, "open DTR DTR DTR RTS BREAK DTR RTS BREAK close", 0x0202);
+    } else if (strcmp(name, "close-break-first") == 0) {
+        /* The latch keeps what was shifted before the clock moves it on. */
+        CloseOrder(trace, "BREAK,dtr,rts", 0, "open DTR DTR DTR RTS BREAK BREAK DTR RTS close", 0x0201);
+    } else if (strcmp(name, "close-hupcl") == 0) {
+        /* Only a shift: nothing reaches the outputs. */
+        CloseOrder(trace, "dtr,rts", 0, "open DTR DTR DTR RTS BREAK DTR RTS close", 0x0200);
+    } else if (strcmp(name, "close-data-first") == 0) {
+        /* The data line is high again when the clock shifts it in. */
+        CloseOrder(trace, "rts,break,dtr,rts", 0, "open DTR DTR DTR RTS BREAK RTS BREAK DTR close", 0x0301);
+    } else if (strcmp(name, "close-gone") == 0) {
+        CloseOrder(trace, "drop", 1, "open DTR DTR DTR RTS BREAK close", 0x0100);
+    } else if (strcmp(name, "loopback-cts-late") == 0) {
+        /* Long enough that the read right after the clock comes first. */
+        Loopback(trace, "cts", TIOCM_CTS, 0, "300000");
+    } else if (strcmp(name, "loopback-dsr") == 0) {
+        Loopback(trace, "dsr", TIOCM_DSR, 0, NULL);
+    } else if (strcmp(name, "loopback-dcd-inverted") == 0) {
+        Loopback(trace, "dcd", TIOCM_CAR, 1, NULL);
+    } else if (strcmp(name, "loopback-ri") == 0) {
+        Loopback(trace, "ri", TIOCM_RNG, 0, NULL);
     } else if (strcmp(name, "inert") == 0) {
         Inert(trace);
     } else if (strcmp(name, "no-trace") == 0) {
         NoTrace(trace);
     } else {
-        fprintf(stderr, "usage: %s lines|reopen-keep|reopen-drop|inert|no-trace TRACE_FILE\n", argv[0]);
+        fprintf(stderr,
+                "usage: %s lines|reopen-keep|reopen-drop|close-drop|close-break-first|close-hupcl|"
+                "close-data-first|close-gone|loopback-cts-late|loopback-dsr|"
+                "loopback-dcd-inverted|loopback-ri|inert|no-trace TRACE_FILE\n",
+                argv[0]);
         return 2;
     }
     if (Failures == 0) printf("%s: all checks held\n", name);

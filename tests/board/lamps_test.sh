@@ -33,6 +33,12 @@ if grep -q $'\e' "$dir/once.out"; then
   failures=$((failures + 1))
 fi
 
+# A chain of two: a row per register, the first on top.
+transfer 1000946900000 0xa50f >"$dir/chain.trace"
+"$lamps" --once "$dir/chain.trace" >"$dir/chain.out"
+expect "$dir/chain.out" "● ● ● ● ○ ○ ○ ○   outputs 1-8=0x0f"
+expect "$dir/chain.out" "● ○ ● ○ ○ ● ○ ●   outputs 9-16=0xa5"
+
 # Asking for help, and a trace that is not there: a usage text or an error
 # with its status, never an empty board.
 status=0

@@ -6,6 +6,7 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -51,6 +52,45 @@ TEST(SendInput, PatternsInEveryBaseAndNothingElse) {
     }
 }
 
+// Chains: a byte a register, LED 1 the lowest bit; hex and binary as wide
+// as the chain (leading zeros free), decimal to 64 bits; underscores only
+// between digits; a set bit past the chain is WIDE, a malformed word BAD.
+TEST(SendInput, ChainPatternsByteForRegisterAndWideOnesNamed) {
+    Pattern chain;
+    EXPECT_EQ(ParsePattern("0xA5_0F", 2, &chain), PatternWord::OK);
+    EXPECT_EQ(chain, (Pattern{0x0F, 0xA5}));
+    EXPECT_EQ(ParsePattern("0b1_0000_0001", 2, &chain), PatternWord::OK);
+    EXPECT_EQ(chain, (Pattern{0x01, 0x01}));
+    EXPECT_EQ(ParsePattern("18446744073709551615", 9, &chain), PatternWord::OK);
+    EXPECT_EQ(chain, (Pattern{255, 255, 255, 255, 255, 255, 255, 255, 0}));
+    EXPECT_EQ(ParsePattern("0x000001", 1, &chain), PatternWord::OK);
+    EXPECT_EQ(chain, Pattern{1});
+    std::string wide128 = "0x8" + std::string(255, '0');
+    EXPECT_EQ(ParsePattern(wide128, 128, &chain), PatternWord::OK);
+    EXPECT_EQ(chain.size(), 128u);
+    EXPECT_EQ(chain[127], 0x80);
+    EXPECT_EQ(PatternText(chain).substr(0, 4), "0x80");
+    EXPECT_EQ(PatternText(Pattern{0x0F, 0xA5}), "0xa50f");
+
+    chain = Pattern{7};
+    for (const char* wide : {"0x1_0000", "65536", "0b1_0000_0000_0000_0000"})
+        EXPECT_EQ(ParsePattern(wide, 2, &chain), PatternWord::WIDE) << wide;
+    EXPECT_EQ(ParsePattern("1" + wide128.substr(2), 128, &chain), PatternWord::BAD);  // decimal past 64 bits
+    EXPECT_EQ(ParsePattern("0x1" + wide128.substr(2), 128, &chain), PatternWord::WIDE);
+    for (const char* bad : {"_1", "1_", "0x_A5", "0xA5_", "0xA5__0F", "0b_1", "1__0", "18446744073709551616"})
+        EXPECT_EQ(ParsePattern(bad, 16, &chain), PatternWord::BAD) << bad;
+    EXPECT_EQ(chain, Pattern{7});
+    EXPECT_NE(PatternProblem("0x1_0000", PatternWord::WIDE, 2).find("'0x1_0000' is wider than the chain"),
+              std::string::npos);
+
+    Frame frame{};
+    std::string bad;
+    EXPECT_EQ(ParseFrameLine("0x1_00 5", &frame, &bad, 1), FrameLine::WIDE);
+    EXPECT_EQ(bad, "0x1_00");
+    EXPECT_EQ(ParseFrameLine("0x1_00 5", &frame, &bad, 2), FrameLine::FRAME);
+    EXPECT_EQ(frame.pattern, (Pattern{0, 1}));
+}
+
 TEST(SendInput, MillisecondsWithFractionsWithinTheirRange) {
     double ms = -1;
     EXPECT_TRUE(ParseMilliseconds("0.25", 0, 1000, &ms));
@@ -84,7 +124,7 @@ TEST(SendInput, FrameLinesNameTheWordTheyCannotRead) {
     Frame frame{};
     std::string bad;
     EXPECT_EQ(ParseFrameLine("  0xA5   250  # lamps", &frame, &bad), FrameLine::FRAME);
-    EXPECT_EQ(frame.pattern, 0xA5);
+    EXPECT_EQ(frame.pattern, Pattern{0xA5});
     EXPECT_DOUBLE_EQ(frame.holdMs, 250);
     EXPECT_EQ(ParseFrameLine("3", &frame, &bad), FrameLine::FRAME);
     EXPECT_LT(frame.holdMs, 0);
@@ -98,17 +138,53 @@ TEST(SendInput, FrameLinesNameTheWordTheyCannotRead) {
     EXPECT_EQ(bad, "-5");
 }
 
+// A bad word is quoted short, with nothing a terminal would act on.
+TEST(SendInput, BadWordsAreQuotedShortAndEscaped) {
+    EXPECT_EQ(QuotedWord("0x1FF"), "'0x1FF'");
+    EXPECT_EQ(QuotedWord("\x1b[2J\t\x7f\xc2\x9b"), "'\\x1b[2J\\x09\\x7f\\xc2\\x9b'");
+    EXPECT_EQ(QuotedWord(std::string(100000, '7')), "'" + std::string(24, '7') + "'...");
+}
+
+// Standard input in 4096-byte reads: a line of the longest length is a
+// frame; one longer is refused once it is past the bound, without reading
+// on to its end (which comes after 256 KiB, in case it would).
+static int g_reads = 0;
+static std::string g_input;
+static InputRead ReadEndlessly(char* buffer, size_t size, size_t* got, int32_t*) {
+    if (++g_reads > 64) return InputRead::END;
+    *got = std::min(size, g_input.size());
+    if (*got == 0) {
+        *got = size;
+        std::fill(buffer, buffer + size, '1');
+        return InputRead::DATA;
+    }
+    g_input.copy(buffer, *got);
+    g_input.erase(0, *got);
+    return InputRead::DATA;
+}
+
+TEST(SendInput, ALineIsBoundedWhateverFollows) {
+    g_input = std::string(MAX_LINE_BYTES - 1, ' ') + "7\n";
+    g_reads = 0;
+    FrameStream stream(1, ReadEndlessly);
+    Frame frame{};
+    std::string problem;
+    ASSERT_EQ(stream.Next(&frame, &problem), FrameSource::FRAME);
+    EXPECT_EQ(frame.pattern, Pattern{7});
+    EXPECT_EQ(stream.Next(&frame, &problem), FrameSource::BAD);
+    EXPECT_LE(g_reads, 4);
+    EXPECT_NE(problem.find("line 2: longer than 4096 bytes"), std::string::npos) << problem;
+    EXPECT_LT(problem.size(), 200u);
+}
+
 // A frame's plan carried out on paper: the steps one step apart from the
 // time the frame is due, the hold its own or the run's, and the next frame
 // due where the last step ends.
 TEST(SendPlan, ADryRunPrintsThePlanAtItsTimes) {
-    SendSettings settings;
-    settings.stepMs = 0.5;
-    settings.holdMs = 3;
-    FramePlan first = PlanSend(Frame{0xA5, -1}, settings, true, true);
-    EXPECT_EQ(first.steps.size(), 20u);
+    FramePlan first = PlanSend(Frame{{0xA5}, -1}, false, 0.5, 3, true, true);
+    EXPECT_EQ(first.steps.size(), 19u);
     EXPECT_EQ(first.holdNs, 3000000);
-    FramePlan next = PlanSend(Frame{0x01, 7.25}, settings, false, false);
+    FramePlan next = PlanSend(Frame{{0x01}, 7.25}, false, 0.5, 3, false, false);
     EXPECT_EQ(next.steps.size(), 26u);
     EXPECT_EQ(next.holdNs, 7250000);
 
@@ -116,17 +192,17 @@ TEST(SendPlan, ADryRunPrintsThePlanAtItsTimes) {
     ASSERT_NE(out, nullptr);
     DryRunner dry(out);
     Trace none;
-    EXPECT_EQ(dry.Run(first, 2000000, &none), 12000000);
+    EXPECT_EQ(dry.Run(first, 2000000, &none), 11500000);
     std::rewind(out);
     char line[128] = {};
     std::vector<std::string> lines;
     while (std::fgets(line, sizeof line, out)) lines.push_back(line);
     std::fclose(out);
-    ASSERT_EQ(lines.size(), 21u);
+    ASSERT_EQ(lines.size(), 20u);
     EXPECT_EQ(lines[0], "# frame 1: 0xa5\n");
     EXPECT_EQ(lines[1], "2.000 TXD_BREAK=0\n");
     EXPECT_EQ(lines[2], "2.500 DTR=0 RTS=1\n");
-    EXPECT_EQ(lines[20], "11.500 TXD_BREAK=0\n");
+    EXPECT_EQ(lines[19], "11.000 TXD_BREAK=0\n");
 }
 
 // What --check makes of a series of change times: the median, not the
@@ -151,7 +227,9 @@ TEST(PortNames, UsbIdsFromWindowsHardwareIds) {
     EXPECT_EQ(UsbIdsOfHardwareId("USB\\VID_12"), "");
 }
 
-// Quirks by vendor:product and by driver; an adapter without one has none.
+// Quirks by vendor:product and by driver, as the platform names the driver
+// (Linux's module, Windows' service in any case); an adapter without one
+// has none.
 TEST(PortCheck, QuirksByIdsAndByDriver) {
     PortEntry ch340;
     ch340.usb = "1a86:7523";
@@ -159,18 +237,27 @@ TEST(PortCheck, QuirksByIdsAndByDriver) {
     EXPECT_NE(QuirkFindings(ch340)[0].find("imitates a break"), std::string::npos);
     PortEntry acm;
     acm.usb = "2341:0043";
+#ifdef _WIN32
+    acm.driver = "UsbSer";
+    const char* otherPlatforms = "cdc_acm";
+#else
     acm.driver = "cdc_acm";
+    const char* otherPlatforms = "usbser";
+#endif
     ASSERT_EQ(QuirkFindings(acm).size(), 1u);
     EXPECT_NE(QuirkFindings(acm)[0].find("CDC-ACM"), std::string::npos);
+    acm.driver = otherPlatforms;
+    EXPECT_TRUE(QuirkFindings(acm).empty());
     PortEntry ftdi;
     ftdi.usb = "0403:6001";
     EXPECT_TRUE(QuirkFindings(ftdi).empty());
 }
 
 #ifndef _WIN32
-// A sysfs and /dev as Linux lays them out for a USB adapter, a CDC-ACM
-// device, a built-in port carrying the console, an 8250 placeholder and a
-// virtual console.
+// A sysfs, a console list and /dev as Linux lays them out for a USB adapter,
+// a CDC-ACM device given a console, a built-in port carrying the console,
+// the 8250 driver's placeholders (before and from Linux 6.5), a real port of
+// the same driver and a virtual console.
 class PortList : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -193,11 +280,20 @@ protected:
         Make("sys/class/tty/ttyS0/console", "Y");
         Make("sys/devices/platform/serial8250/x", "");
         Link("../../../devices/platform/serial8250", "sys/class/tty/ttyS1/device");
+        for (const char* n : {"2", "3"}) {
+            Make(std::string("sys/devices/platform/serial8250/serial8250:0/serial8250:0.") + n + "/x", "");
+            Link(std::string("../../../devices/platform/serial8250/serial8250:0/serial8250:0.") + n,
+                 std::string("sys/class/tty/ttyS") + n + "/device");
+        }
+        Make("sys/class/tty/ttyS2/type", "0");
+        Make("sys/class/tty/ttyS3/type", "4");
+        Make("consoles", "ttyACM0              -W- (E  p a)  166:0");
         Make("sys/class/tty/tty1/dev", "4:1");
         Make("dev/ttyUSB0", "");
         Link("../../ttyUSB0", "dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
     }
     void TearDown() override { std::system(("rm -rf '" + root_ + "'").c_str()); }
+    KernelTtyRoots Roots() const { return KernelTtyRoots{root_ + "/sys", root_ + "/consoles"}; }
 
     void Make(const std::string& path, const std::string& text) {
         std::string full = root_ + "/" + path;
@@ -214,28 +310,29 @@ protected:
 };
 
 TEST_F(PortList, ListsRealPortsWithTheirNamesAndLeavesTheRestOut) {
-    std::vector<PortEntry> ports = ListSysfsPorts(root_ + "/sys/class/tty", root_ + "/dev");
-    ASSERT_EQ(ports.size(), 3u);
+    std::vector<PortEntry> ports = ListSysfsPorts(Roots(), root_ + "/dev");
+    ASSERT_EQ(ports.size(), 4u);
     const std::string dev = root_ + "/dev";
     const std::string byId = dev + "/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
-    EXPECT_EQ(PortEntryText(ports[0]), dev + "/ttyACM0  usb 2341:0043");
+    EXPECT_EQ(PortEntryText(ports[0]), dev + "/ttyACM0  usb 2341:0043  console");
     EXPECT_EQ(PortEntryText(ports[1]), dev + "/ttyS0  console");
-    EXPECT_EQ(PortEntryText(ports[2]), dev + "/ttyUSB0  usb 0403:6001  FTDI FT232R USB UART  ftdi_sio  " + byId);
+    EXPECT_EQ(PortEntryText(ports[2]), dev + "/ttyS3");
+    EXPECT_EQ(PortEntryText(ports[3]), dev + "/ttyUSB0  usb 0403:6001  FTDI FT232R USB UART  ftdi_sio  " + byId);
     // For scripts: nine fields, the device first, "-" for none.
-    EXPECT_EQ(PortEntryTsv(ports[2]), dev + "/ttyUSB0\t" + byId + "\t0403:6001\tFTDI\tFT232R USB UART\tftdi_sio\t-\t-\t-");
+    EXPECT_EQ(PortEntryTsv(ports[3]), dev + "/ttyUSB0\t" + byId + "\t0403:6001\tFTDI\tFT232R USB UART\tftdi_sio\t-\t-\t-");
     EXPECT_EQ(PortEntryTsv(ports[1]), dev + "/ttyS0\t-\t-\t-\t-\t-\t-\t-\tconsole");
 }
 
 // --check on the made-up tree: the adapter named as --list names it, then
 // its device (here a plain file) is no serial port: 69, as a transfer.
 TEST_F(PortList, CheckNamesTheAdapterAndFindsNoSerialPortBehindAFile) {
-    std::vector<PortEntry> ports = ListSysfsPorts(root_ + "/sys/class/tty", root_ + "/dev");
-    ASSERT_EQ(ports.size(), 3u);
+    std::vector<PortEntry> ports = ListSysfsPorts(Roots(), root_ + "/dev");
+    ASSERT_EQ(ports.size(), 4u);
     Process.mainHeap = OsHeapCreate(4096);
     ASSERT_TRUE(Process.mainHeap && SerialPortInit());
     std::u16string path;
-    ASSERT_TRUE(Utf8ToUtf16(ports[2].device, &path));
-    PortCheck check = CheckPort(ports[2], path, CheckSettings{});
+    ASSERT_TRUE(Utf8ToUtf16(ports[3].device, &path));
+    PortCheck check = CheckPort(ports[3], path, CheckSettings{});
     SerialPortEnd();
     OsHeapDestroy(Process.mainHeap);
     Process.mainHeap = nullptr;
@@ -264,6 +361,8 @@ TEST(PortHolders, AProcessThatOpensAndLocksThePortIsNamed) {
     pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
+        // Not the master: whoever holds that is the terminal's other end.
+        close(master);
         int fd = open(name, O_RDWR | O_NOCTTY);
         char byte = (fd >= 0 && flock(fd, LOCK_EX) == 0) ? '1' : '0';
         (void)!write(ready[1], &byte, 1);

@@ -66,29 +66,28 @@ run count -- --port COM12 --repeat 4294967297 0x01
 [ "$status" -eq 64 ] || fail "count: status $status, expected 64: $(cat "$dir/count.err")"
 grep -q "'4294967297' is not a count" "$dir/count.err" || fail "count: $(cat "$dir/count.err")"
 
-# --check on the board's port: usable, the time per change within 20 % of
-# the board's 20 ms (Wine adds about 0.2 ms to each, and 1.5 ms in an
-# emulated machine), the lines left at rest.
+# --check on the board's port: usable, a time per change that hangs
+# together (bench/check_accuracy.sh measures how near it comes to the
+# board's setting), the lines left at rest.
 # Wine keeps no record of the lines to read back, and its device manager
 # has no COM ports: no friendly name, no hardware id.
 run check SHIFTLAMP_BOARD_LINE_US=20000 -- --check --port COM12
 [ "$status" -eq 0 ] || fail "check: status $status: $(cat "$dir/check.log")"
 grep -q '^COM12: usable$' "$dir/check.log" || fail "check: $(cat "$dir/check.log")"
-median=$(awk '$1 == "per" && $2 == "change" { print $3 }' "$dir/check.log")
-awk -v m="${median:-0}" 'BEGIN { exit !(m >= 16 && m <= 24) }' ||
-  fail "check: per-change time ${median:-?} ms, expected 20 ms within 20 %"
-echo "check: per-change time $median ms under Wine for the board's 20 ms"
+problem=$(per_change_problem "$dir/check.log")
+[ -z "$problem" ] || fail "check: time per change: $problem"
+echo "check: per-change time $(awk '$1 == "per" && $2 == "change" { print $3 }' "$dir/check.log") ms under Wine for the board's 20 ms"
 last=$(grep -v '^#' "$dir/check.trace" | awk '$2 != "close"' | tail -n 1)
 echo "$last" | grep -q "dtr=0 rts=0 break=0 " || fail "check: the lines were not left at rest: $last"
 run checkbreak SHIFTLAMP_BOARD_BREAK_FAILS=1 -- --check --quiet --port COM12
 [ "$status" -eq 74 ] || fail "checkbreak: status $status, expected 74: $(cat "$dir/checkbreak.log")"
 # Only the verdict (the log may also hold the host's own complaints, such
 # as the loader's about a preload library of the other word size).
-[ "$(grep '^COM12' "$dir/checkbreak.log")" = "COM12: not usable: the break cannot be set" ] &&
+[ "$(grep '^COM12' "$dir/checkbreak.log")" = "COM12: not usable: the break does not switch" ] &&
   ! grep -q '^  ' "$dir/checkbreak.log" || fail "checkbreak: $(cat "$dir/checkbreak.log")"
 run checkpty -- --check --port COM13
 [ "$status" -eq 74 ] || fail "checkpty: status $status, expected 74: $(cat "$dir/checkpty.log")"
-grep -q '^  DTR  *no modem-control lines' "$dir/checkpty.log" || fail "checkpty: $(cat "$dir/checkpty.log")"
+grep -q '^  DTR  *could not be switched: the device has no modem-control lines' "$dir/checkpty.log" || fail "checkpty: $(cat "$dir/checkpty.log")"
 run checkmissing -- --check --port COM14
 [ "$status" -eq 69 ] || fail "checkmissing: status $status, expected 69: $(cat "$dir/checkmissing.log")"
 run list -- --list --format tsv

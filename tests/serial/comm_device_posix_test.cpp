@@ -2,15 +2,20 @@
 // serial layer over it.
 #include <pty.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <fstream>
 #include <string>
 
 #include "serial/comm_device.h"
+#include "serial/comm_device_posix.h"
 #include "serial/serial_port.h"
 #include "support/main_heap.h"
 
@@ -162,18 +167,14 @@ TEST_F(PosixCommDeviceTest, OnlyAbsoluteTerminalPathsOpen) {
     EXPECT_EQ(errno, ENOTTY);
 }
 
-// The machine's console ports must never be opened, not even to be refused.
-// The test names none of them: a refusal that comes before any open shows as
-// EACCES where an open would have failed with ENOENT or ENXIO.
-TEST_F(PosixCommDeviceTest, ConsolePortsAreRefusedWithoutBeingOpened) {
-    // By name: a console serial port that does not exist.
-    errno = 0;
-    EXPECT_EQ(device->Open(u"\\\\.\\/dev/ttySX"), COMM_INVALID_HANDLE);
-    EXPECT_EQ(errno, EACCES);
-    EXPECT_EQ(device->LastError(nullptr), SERIAL_ERROR_REFUSED);
-    EXPECT_EQ(device->Refusal(u"\\\\.\\/dev/ttySX"), SERIAL_REFUSAL_BUILT_IN_PORT);
-    // Through a link: the controlling terminal, which a
-    // test run does not have (an open would give ENXIO).
+// Terminals of the system, and any port a kernel console runs on, must never
+// be opened, not even to be refused; nor a placeholder with no UART behind
+// it. The test names no real port: the kernel's word comes from a made-up
+// sysfs and console list about /dev/null (1:3), whose open would fail with
+// ENOTTY, so that EACCES or ENXIO shows that nothing opened it.
+TEST_F(PosixCommDeviceTest, ConsolePortsAndPlaceholdersAreRefusedWithoutBeingOpened) {
+    // Through a link: the controlling terminal, which a test run does not
+    // have (an open would give ENXIO).
     std::string link = std::string(::testing::TempDir()) + "console-link-" + std::to_string(getpid());
     ASSERT_EQ(symlink("/dev/tty", link.c_str()), 0);
     std::u16string name(link.begin(), link.end());
@@ -185,6 +186,45 @@ TEST_F(PosixCommDeviceTest, ConsolePortsAreRefusedWithoutBeingOpened) {
     // devpts's own pseudo-terminal master, by its device number (5,2) alone.
     EXPECT_EQ(device->Refusal(u"/dev/pts/ptmx"), SERIAL_REFUSAL_CONSOLE);
     EXPECT_EQ(device->Refusal(slaveName.c_str()), SERIAL_REFUSAL_NONE);
+
+    const std::string root = std::string(::testing::TempDir()) + "kernel-" + std::to_string(getpid());
+    const std::string folder = root + "/sys/dev/char/1:3";
+    ASSERT_EQ(std::system(("mkdir -p '" + folder + "'").c_str()), 0);
+    auto write = [](const std::string& path, const char* text) { std::ofstream(path) << text; };
+    KernelTtyRoots roots{root + "/sys", root + "/consoles"};
+    CommDevicePosixUseRoots(roots);
+    const char16_t* null = u"\\\\.\\/dev/null";
+    struct Case {
+        const char* consoles;
+        const char* flag;   // sysfs's console flag
+        const char* type;   // sysfs's UART type
+        int32_t refusal;
+        int openErrno;
+        int32_t error;
+    };
+    for (const Case& c : {Case{"tty0  -WU (EC p  )  4:1\nttyUSB0  -W- (E  p a)  1:3\n", "N", "4",
+                               SERIAL_REFUSAL_KERNEL_CONSOLE, EACCES, SERIAL_ERROR_REFUSED},
+                          Case{"ttyUSB0  -W- (E  p a)  188:0\n", "Y", "4", SERIAL_REFUSAL_KERNEL_CONSOLE, EACCES,
+                               SERIAL_ERROR_REFUSED},
+                          Case{"", "N", "0", SERIAL_REFUSAL_NONE, ENXIO, SERIAL_ERROR_NOT_FOUND},
+                          Case{"", "N", "4", SERIAL_REFUSAL_NONE, ENOTTY, SERIAL_ERROR_NOT_SERIAL}}) {
+        write(roots.consoles, c.consoles);
+        write(folder + "/console", c.flag);
+        write(folder + "/type", c.type);
+        EXPECT_EQ(device->Refusal(null), c.refusal) << c.consoles << c.flag << c.type;
+        errno = 0;
+        EXPECT_EQ(device->Open(null), COMM_INVALID_HANDLE);
+        EXPECT_EQ(errno, c.openErrno) << c.consoles << c.flag << c.type;
+        EXPECT_EQ(device->LastError(nullptr), c.error);
+    }
+    // A pseudo-terminal, which sysfs does not index, by its number alone.
+    struct stat info {};
+    ASSERT_EQ(fstat(slave, &info), 0);
+    write(roots.consoles, ("pts  -W- (E  p a)  " + std::to_string(major(info.st_rdev)) + ":" +
+                           std::to_string(minor(info.st_rdev)) + "\n").c_str());
+    EXPECT_EQ(device->Refusal(slaveName.c_str()), SERIAL_REFUSAL_KERNEL_CONSOLE);
+    CommDevicePosixUseRoots(KernelTtyRoots{});
+    std::system(("rm -rf '" + root + "'").c_str());
 }
 
 TEST_F(PosixCommDeviceTest, TheSerialLayerDrivesAPseudoTerminal) {

@@ -8,8 +8,10 @@
 //   INVERT   0 or 1, the application's invert box
 //   REPEAT   how many times the list of patterns is sent
 //   PATTERN  the LEDs as a hexadecimal byte: bit k-1 is LED k
-// One line per transfer on standard output; exit status 0 when every
-// transfer ran, 1 when a port did not open, 2 for bad arguments.
+// One line per transfer on standard output ("sent", or "line failed" when a
+// line refused to switch: the transfer still ran to its end, as the window's
+// does); exit status 0 when every transfer switched every line, 1 when a
+// port did not open, 2 for bad arguments, 3 when a line failed.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -61,16 +63,20 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s: out of memory\n", argv[0]);
         return 1;
     }
+    int status = 0;
     for (long r = 0; r < repeat; ++r) {
         for (unsigned pattern : patterns) {
-            if (!TransferToRegister(port.c_str(), static_cast<int32_t>(invert), LedFromPattern, &pattern)) {
+            int32_t result = TransferToRegister(port.c_str(), static_cast<int32_t>(invert), LedFromPattern, &pattern);
+            if (!result) {
                 std::printf("%s: could not be opened\n", argv[1]);
                 return 1;
             }
-            std::printf("%s invert=%ld pattern=0x%02x sent\n", argv[1], invert, pattern);
+            if (result == TRANSFER_LINE_FAILED) status = 3;
+            std::printf("%s invert=%ld pattern=0x%02x %s\n", argv[1], invert, pattern,
+                        result == TRANSFER_LINE_FAILED ? "line failed" : "sent");
         }
     }
     std::fflush(stdout);
     SerialPortEnd();
-    return 0;
+    return status;
 }

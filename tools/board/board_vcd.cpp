@@ -5,12 +5,15 @@
 //
 // Per board (one per process that wrote to the trace): the port lines DTR,
 // RTS and TXD_BREAK at the levels the port drove them (before the board's
-// inverter, if it has one), the register's outputs Q1 to Q8 and PORT_OPEN,
+// inverter, if it has one), the chain's outputs Q1 to Q(8N) (N registers, as
+// the header's registers= or else the widest outputs= says) and PORT_OPEN,
 // high while the port is open, all one-bit wires. --gtkwave adds SHIFT, the
-// shift register as an 8-bit vector (bit 0 is the stage after SER): the
-// sigrok of Debian 12 (libsigrok 0.5.2) stops reading a dump at the first
-// vector value, and at any comment after the definitions, so neither is
-// written by default. Time scale 1 us, time 0 at the first event; every
+// shift registers as a vector of 8N bits (bit 0 is the stage after SER);
+// a chain longer than four registers, wider than a vector may be here, has
+// one 8-bit SHIFT_R1 to SHIFT_R(N) per register instead. The sigrok of
+// Debian 12 (libsigrok 0.5.2) stops reading a dump at the first vector
+// value, and at any comment after the definitions, so neither is written
+// by default. Time scale 1 us, time 0 at the first event; every
 // process is placed on the time of day through its header, so runs
 // appended to one trace keep their real distance. A trace of one process
 // gives the plain names above in scope "board"; with several, each process
@@ -34,7 +37,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/vcd_writer.h"
+#include "waveform/vcd_writer.h"
 
 namespace {
 
@@ -52,7 +55,12 @@ struct Timeline {
     std::string header;        // the header after "# board "
     std::string name;          // in scope and wire names: the pid, made unique
     bool open = false;         // while reading: the port is open
-    int signals[13] = {};      // VcdWriter indices: see AddBoardSignals
+    size_t registers = 0;      // N; 0 until the header or an event says
+    bool registersFromHeader = false;
+    // VcdWriter indices: DTR, RTS, TXD_BREAK, PORT_OPEN; Q1 to Q(8N); the
+    // shift vector or one per register.
+    int lines[4] = {};
+    std::vector<int> outputs, shift;
 };
 
 // The board after one event (the trace line's state fields).
@@ -60,10 +68,15 @@ struct Event {
     int64_t wallNs;
     size_t timeline;
     bool open;  // the port is open after this event
-    unsigned dtr, rts, brk, shift, outputs;
+    unsigned dtr, rts, brk;
+    // Byte r is register r+1's, bit 0 its QA (or the stage before it).
+    std::vector<uint8_t> shift, outputs;
 };
 
-enum { SIGNAL_DTR, SIGNAL_RTS, SIGNAL_BREAK, SIGNAL_Q1, SIGNAL_OPEN = SIGNAL_Q1 + 8, SIGNAL_SHIFT };
+enum { SIGNAL_DTR, SIGNAL_RTS, SIGNAL_BREAK, SIGNAL_OPEN };
+constexpr size_t MAX_REGISTERS = 128;
+// The widest vector the writer takes, in registers.
+constexpr size_t VECTOR_REGISTERS = 4;
 
 std::vector<std::string> Words(const std::string& line) {
     std::vector<std::string> words;
@@ -112,6 +125,22 @@ bool NumberField(const std::vector<std::string>& words, size_t first, const char
     return Number(text, base, value) && *value <= limit;
 }
 
+// "key=0x" and two to 256 hexadecimal digits, an even number, as the
+// chain's bytes (the last two digits are byte 0).
+bool BytesField(const std::vector<std::string>& words, size_t first, const char* key, std::vector<uint8_t>* bytes) {
+    std::string text;
+    if (!Field(words, first, key, &text) || text.compare(0, 2, "0x") != 0) return false;
+    const size_t digits = text.size() - 2;
+    if (digits == 0 || digits % 2 || digits > 2 * MAX_REGISTERS) return false;
+    bytes->assign(digits / 2, 0);
+    for (size_t i = 0; i < digits / 2; ++i) {
+        uint64_t value;
+        if (!Number(text.substr(text.size() - 2 * i - 2, 2), 16, &value)) return false;
+        (*bytes)[i] = static_cast<uint8_t>(value);
+    }
+    return true;
+}
+
 class TraceReader {
 public:
     explicit TraceReader(long onlyPid) : onlyPid_(onlyPid) {}
@@ -132,7 +161,7 @@ public:
 
 private:
     bool TakeHeader(const std::string& line, const std::vector<std::string>& words) {
-        uint64_t pid, monotonic, realtime;
+        uint64_t pid, monotonic, realtime, registers;
         if (!NumberField(words, 2, "pid", 10, INT32_MAX, &pid)) return false;
         if (onlyPid_ >= 0 && static_cast<long>(pid) != onlyPid_) return true;
         Timeline timeline;
@@ -142,6 +171,10 @@ private:
             timeline.anchored = true;
             timeline.wallOffsetNs = static_cast<int64_t>(realtime) - static_cast<int64_t>(monotonic);
         }
+        if (NumberField(words, 2, "registers", 10, MAX_REGISTERS, &registers) && registers > 0) {
+            timeline.registers = static_cast<size_t>(registers);
+            timeline.registersFromHeader = true;
+        }
         timeline.header = line.substr(line.find("board") + 5);
         timeline.header.erase(0, timeline.header.find_first_not_of(' '));
         timelines_.push_back(timeline);
@@ -149,29 +182,28 @@ private:
     }
 
     bool TakeEvent(const std::vector<std::string>& words) {
-        uint64_t time, pid, dtr, rts, brk, shift, outputs;
+        uint64_t time, pid, dtr, rts, brk;
+        Event event;
         if (words.size() < 3 || !Number(words[0], 10, &time) || time > INT64_MAX) return false;
         const std::string& name = words[1];
         if (name != "open" && name != "close" && name != "DTR" && name != "RTS" && name != "BREAK") return false;
         if (!NumberField(words, 3, "pid", 10, INT32_MAX, &pid) || !NumberField(words, 3, "dtr", 10, 1, &dtr) ||
             !NumberField(words, 3, "rts", 10, 1, &rts) || !NumberField(words, 3, "break", 10, 1, &brk) ||
-            !NumberField(words, 3, "shift", 16, 0xFF, &shift) || !NumberField(words, 3, "outputs", 16, 0xFF, &outputs))
+            !BytesField(words, 3, "shift", &event.shift) || !BytesField(words, 3, "outputs", &event.outputs))
             return false;
         if (onlyPid_ >= 0 && static_cast<long>(pid) != onlyPid_) return true;
 
         size_t index = FindTimeline(static_cast<long>(pid));
         Timeline& timeline = timelines_[index];
         if (name == "open" || name == "close") timeline.open = name == "open";
-        Event event;
+        if (!timeline.registersFromHeader) timeline.registers = std::max(timeline.registers, event.outputs.size());
         event.timeline = index;
         event.wallNs = static_cast<int64_t>(time) + timeline.wallOffsetNs;
         event.open = timeline.open;
         event.dtr = static_cast<unsigned>(dtr);
         event.rts = static_cast<unsigned>(rts);
         event.brk = static_cast<unsigned>(brk);
-        event.shift = static_cast<unsigned>(shift);
-        event.outputs = static_cast<unsigned>(outputs);
-        events_.push_back(event);
+        events_.push_back(std::move(event));
         return true;
     }
 
@@ -224,13 +256,33 @@ bool ReadTrace(std::FILE* in, TraceReader* reader) {
 void AddBoardSignals(VcdWriter* vcd, Timeline* timeline, bool alone, bool vector) {
     const std::string scope = alone ? "board" : "board_pid" + timeline->name;
     const std::string suffix = alone ? "" : "_" + timeline->name;
-    timeline->signals[SIGNAL_DTR] = vcd->AddSignal(scope, "DTR" + suffix, 1, 0);
-    timeline->signals[SIGNAL_RTS] = vcd->AddSignal(scope, "RTS" + suffix, 1, 0);
-    timeline->signals[SIGNAL_BREAK] = vcd->AddSignal(scope, "TXD_BREAK" + suffix, 1, 0);
-    for (int k = 0; k < 8; ++k)
-        timeline->signals[SIGNAL_Q1 + k] = vcd->AddSignal(scope, "Q" + std::to_string(k + 1) + suffix, 1, 0);
-    timeline->signals[SIGNAL_OPEN] = vcd->AddSignal(scope, "PORT_OPEN" + suffix, 1, 0);
-    timeline->signals[SIGNAL_SHIFT] = vector ? vcd->AddSignal(scope, "SHIFT" + suffix + " [7:0]", 8, 0) : -1;
+    const size_t registers = std::max<size_t>(timeline->registers, 1);
+    timeline->lines[SIGNAL_DTR] = vcd->AddSignal(scope, "DTR" + suffix, 1, 0);
+    timeline->lines[SIGNAL_RTS] = vcd->AddSignal(scope, "RTS" + suffix, 1, 0);
+    timeline->lines[SIGNAL_BREAK] = vcd->AddSignal(scope, "TXD_BREAK" + suffix, 1, 0);
+    for (size_t k = 0; k < 8 * registers; ++k)
+        timeline->outputs.push_back(vcd->AddSignal(scope, "Q" + std::to_string(k + 1) + suffix, 1, 0));
+    timeline->lines[SIGNAL_OPEN] = vcd->AddSignal(scope, "PORT_OPEN" + suffix, 1, 0);
+    if (!vector) return;
+    if (registers <= VECTOR_REGISTERS) {
+        const std::string bits = " [" + std::to_string(8 * registers - 1) + ":0]";
+        timeline->shift.push_back(vcd->AddSignal(scope, "SHIFT" + suffix + bits, static_cast<int>(8 * registers), 0));
+        return;
+    }
+    for (size_t r = 0; r < registers; ++r)
+        timeline->shift.push_back(vcd->AddSignal(scope, "SHIFT_R" + std::to_string(r + 1) + suffix + " [7:0]", 8, 0));
+}
+
+// Bit `k` of the chain's bytes; a register the event did not have is 0.
+unsigned Bit(const std::vector<uint8_t>& bytes, size_t k) {
+    return k / 8 < bytes.size() ? (bytes[k / 8] >> (k % 8)) & 1 : 0;
+}
+
+// Register r's byte, or registers 1 to `count` as one number.
+uint32_t Bytes(const std::vector<uint8_t>& bytes, size_t first, size_t count) {
+    uint32_t value = 0;
+    for (size_t r = first + count; r-- > first;) value = value << 8 | (r < bytes.size() ? bytes[r] : 0u);
+    return value;
 }
 
 std::string TimeOfDay(int64_t wallNs) {
@@ -270,14 +322,20 @@ bool WriteVcd(std::FILE* out, const std::string& traceName, bool vector, TraceRe
 
     int64_t lastUs = 0;
     for (const Event& event : events) {
-        const int* signal = timelines[event.timeline].signals;
+        const Timeline& timeline = timelines[event.timeline];
         lastUs = (event.wallNs - originNs) / 1000;
-        vcd.Change(lastUs, signal[SIGNAL_DTR], event.dtr);
-        vcd.Change(lastUs, signal[SIGNAL_RTS], event.rts);
-        vcd.Change(lastUs, signal[SIGNAL_BREAK], event.brk);
-        for (int k = 0; k < 8; ++k) vcd.Change(lastUs, signal[SIGNAL_Q1 + k], (event.outputs >> k) & 1);
-        vcd.Change(lastUs, signal[SIGNAL_OPEN], event.open ? 1 : 0);
-        if (vector) vcd.Change(lastUs, signal[SIGNAL_SHIFT], event.shift);
+        vcd.Change(lastUs, timeline.lines[SIGNAL_DTR], event.dtr);
+        vcd.Change(lastUs, timeline.lines[SIGNAL_RTS], event.rts);
+        vcd.Change(lastUs, timeline.lines[SIGNAL_BREAK], event.brk);
+        for (size_t k = 0; k < timeline.outputs.size(); ++k)
+            vcd.Change(lastUs, timeline.outputs[k], Bit(event.outputs, k));
+        vcd.Change(lastUs, timeline.lines[SIGNAL_OPEN], event.open ? 1 : 0);
+        if (timeline.shift.size() == 1) {
+            vcd.Change(lastUs, timeline.shift[0], Bytes(event.shift, 0, timeline.outputs.size() / 8));
+        } else {
+            for (size_t r = 0; r < timeline.shift.size(); ++r)
+                vcd.Change(lastUs, timeline.shift[r], Bytes(event.shift, r, 1));
+        }
     }
     vcd.End(lastUs + TAIL_US);
     return vcd.Ok();
@@ -288,10 +346,11 @@ constexpr const char* USAGE = "usage: board_vcd [--pid PID] [--gtkwave] TRACE|- 
 int Help() {
     std::fputs(USAGE, stdout);
     std::fputs("Writes the simulated board's trace as a VCD waveform (1 us time scale) to\n"
-               "OUTPUT or standard output: DTR, RTS, TXD_BREAK, Q1..Q8 and PORT_OPEN per\n"
-               "process, one-bit wires that PulseView reads. --pid keeps only that process;\n"
-               "--gtkwave adds SHIFT, the shift register as an 8-bit vector (Debian 12's\n"
-               "PulseView stops reading at a vector).\n",
+               "OUTPUT or standard output: DTR, RTS, TXD_BREAK, Q1..Q(8N) for a chain of N\n"
+               "registers and PORT_OPEN per process, one-bit wires that PulseView reads.\n"
+               "--pid keeps only that process; --gtkwave adds SHIFT, the shift registers\n"
+               "as an 8N-bit vector (SHIFT_R1..SHIFT_R(N), 8 bits each, beyond four\n"
+               "registers; Debian 12's PulseView stops reading at a vector).\n",
                stdout);
     return 0;
 }

@@ -28,8 +28,22 @@
 #   --trace FILE     the board's trace           (DIR/board.trace)
 #   --log FILE       COMMAND's output, shown when it ends (DIR/command.log)
 # Board settings (SHIFTLAMP_BOARD_INVERT=1, SHIFTLAMP_BOARD_OPEN_DTR=1,
-# SHIFTLAMP_BOARD_CLOSE=drop, ...) and other variables for COMMAND may be
-# given before "--"; tools/board/board_preload.c lists the settings.
+# SHIFTLAMP_BOARD_CLOSE=drop or an order such as break,dtr,rts, ...) and
+# other variables for COMMAND may be given before "--";
+# tools/board/board_preload.c lists the settings. Among them:
+#   SHIFTLAMP_BOARD_REGISTERS=N    a chain of N registers (1 to 128); a chain
+#                                  of another length than the program is
+#                                  told is this setting differing from it
+#   SHIFTLAMP_BOARD_QH=cts|dsr|dcd|ri
+#                                  the last register's QH' wired back to that
+#                                  input line (TIOCMGET, GetCommModemStatus)
+#   SHIFTLAMP_BOARD_QH_INVERT=1    through an inverter
+#   SHIFTLAMP_BOARD_LINE_US=N      each line request takes N us, and an input
+#                                  change shows N us after the request that
+#                                  made it, as on a USB adapter
+#   SHIFTLAMP_BOARD_STUCK=K:0|K:1  stage K of the chain stuck at that level:
+#                                  outputs K to 8N show it after a frame, and
+#                                  so does QH' once the stages after it fill
 set -Eeuo pipefail
 # A step that fails before COMMAND runs says which, rather than leaving the
 # caller with a bare exit status.
@@ -44,7 +58,7 @@ port=COM3 other='' dir='' trace='' log='' native=0 library_given=0
 settings=()
 
 usage() {
-  sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//' >&2
+  sed -n '2,/^set -E\{0,1\}euo/p' "$0" | sed '$d; s/^# \{0,1\}//' >&2
   exit 2
 }
 

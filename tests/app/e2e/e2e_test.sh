@@ -17,6 +17,9 @@
 #                complement; closed with Alt+F4
 #   dtr-at-open  a driver that raises DTR when the port opens, invert off
 #                and on (one run each)
+#   close-drop, close-break-first, close-hupcl  invert ticked, the board
+#                inverting, its driver clearing the lines at close: DTR and
+#                RTS then the break; the break, DTR, RTS; DTR and RTS alone
 #   keyboard     Tab, Shift+Tab and Space tick the boxes and press Send;
 #                Alt+F4 closes
 #   hidden-port  COM7 (hidden) chosen in the list with the mouse: the error
@@ -62,6 +65,10 @@ case $case in
     run dtr-at-open-0 dtr-at-open SHIFTLAMP_BOARD_OPEN_DTR=1 SHIFTLAMP_BOARD_INVERT=0
     run dtr-at-open-1 dtr-at-open SHIFTLAMP_BOARD_OPEN_DTR=1 SHIFTLAMP_BOARD_INVERT=1
     ;;
+  close-drop) run close-drop inverted-close SHIFTLAMP_BOARD_INVERT=1 SHIFTLAMP_BOARD_CLOSE=drop ;;
+  close-break-first)
+    run close-break-first inverted-close SHIFTLAMP_BOARD_INVERT=1 SHIFTLAMP_BOARD_CLOSE=break,dtr,rts ;;
+  close-hupcl) run close-hupcl inverted-close SHIFTLAMP_BOARD_INVERT=1 SHIFTLAMP_BOARD_CLOSE=dtr,rts ;;
   keyboard) run keyboard keyboard ;;
   hidden-port) run hidden-port hidden-port ;;
   no-modem-lines) other=(--other COM2); run no-modem-lines no-modem-lines ;;

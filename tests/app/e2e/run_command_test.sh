@@ -121,7 +121,11 @@ DISPLAY=:7777 refused 69 "cannot open the X display ':7777'" --no-board
 source "$(dirname "$run_sh")/run-lock.sh"
 bash -c 'exec -a run.sh sleep 60' &
 holder=$!
-sleep 0.2
+# Once it runs as run.sh (bash's own command line names run.sh too, later).
+for ((tries = 0; tries < 3000; tries++)); do
+  tr '\0' ' ' <"/proc/$holder/cmdline" | grep -q '^run\.sh ' && break
+  sleep 0.01
+done
 mkdir -p "$dir/refused/prefix.lock"
 run_lock_id "$holder" >"$dir/refused/prefix.lock/pid"
 refused 75 "another run (process $holder," --no-board
@@ -133,9 +137,13 @@ rm -rf "$dir/refused/prefix.lock"
 # that find one stale lock at once, exactly one takes it over.
 sleep 60 &
 other=$!
-take() {  # take LOCKED_PATH: take_lock in a process of its own named run.sh; its status
-  bash -c 'source "$1"; locks=(); take_lock "$2" "the prefix"; sleep 1; true' run.sh \
-    "$(dirname "$run_sh")/run-lock.sh" "$1" 2>>"$dir/lock.err"
+# take LOCKED_PATH [RELEASE]: take_lock in a process of its own named
+# run.sh, which then holds the lock until the file RELEASE exists (for 30 s
+# at most); its status.
+take() {
+  bash -c 'source "$1"; locks=(); take_lock "$2" "the prefix"
+    for ((k = 0; k < 3000; k++)); do [ -z "$3" ] || [ -e "$3" ] && break; sleep 0.01; done; true' run.sh \
+    "$(dirname "$run_sh")/run-lock.sh" "$1" "${2:-}" 2>>"$dir/lock.err"
 }
 read -r _ start boot < <(run_lock_id "$other")
 for stale in "$other $start $boot" "$$ 1 $boot" "$$ $(run_lock_id $$ | cut -d' ' -f2) another-boot"; do
@@ -145,10 +153,15 @@ for stale in "$other $start $boot" "$$ 1 $boot" "$$ $(run_lock_id $$ | cut -d' '
 done
 rm -rf "$dir/stale.lock"
 mkdir "$dir/stale.lock" && echo "$other $start $boot" >"$dir/stale.lock/pid"
-take "$dir/stale" & first=$!
-take "$dir/stale" & second=$!
-wait "$first"; a=$?
-wait "$second"; b=$?
+# The winner holds the lock until the other has ended: it never sees a
+# lock gone stale again.
+rm -f "$dir/released"
+take "$dir/stale" "$dir/released" & first=$!
+take "$dir/stale" "$dir/released" & second=$!
+wait -n -p ended "$first" "$second"; a=$?
+touch "$dir/released"
+if [ "$ended" = "$first" ]; then wait "$second"; else wait "$first"; fi
+b=$?
 [ $((a == 0)) -ne $((b == 0)) ] && [ $((a + b)) -eq 75 ] ||
   e2e_fail "two runs taking over one stale lock ended with $a and $b: $(cat "$dir/lock.err")"
 kill "$other"

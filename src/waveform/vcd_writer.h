@@ -24,6 +24,9 @@ public:
     // Adds a signal of `width` bits (1 to 32) in scope `scope` with its
     // value before the first change; returns its index for Change.
     int AddSignal(const std::string& scope, const std::string& name, int width, uint32_t initial);
+    // A signal whose value is not known before its first change: it starts
+    // as 'x', and its first Change is always written.
+    int AddUnknownSignal(const std::string& scope, const std::string& name, int width);
 
     // The header and the initial values, stamped `start`. `comment` goes
     // into the header when it is not empty.
@@ -46,6 +49,7 @@ private:
         std::string id;
         int width;
         uint32_t value;
+        bool known;  // false until the first change of a signal added unknown
     };
 
     void Stamp(int64_t time);

@@ -1,4 +1,4 @@
-#include "cli/vcd_writer.h"
+#include "waveform/vcd_writer.h"
 
 namespace {
 
@@ -21,7 +21,13 @@ int VcdWriter::AddSignal(const std::string& scope, const std::string& name, int 
     if (width > 32) width = 32;
     if (width < 32) initial &= (1u << width) - 1;
     int index = static_cast<int>(signals_.size());
-    signals_.push_back({scope, name, IdentifierOf(index), width, initial});
+    signals_.push_back({scope, name, IdentifierOf(index), width, initial, true});
+    return index;
+}
+
+int VcdWriter::AddUnknownSignal(const std::string& scope, const std::string& name, int width) {
+    int index = AddSignal(scope, name, width, 0);
+    signals_[index].known = false;
     return index;
 }
 
@@ -64,6 +70,10 @@ void VcdWriter::Stamp(int64_t time) {
 }
 
 void VcdWriter::WriteValue(const Signal& signal) {
+    if (!signal.known) {
+        Put((signal.width == 1 ? std::string("x") : "bx ") + signal.id + "\n");
+        return;
+    }
     if (signal.width == 1) {
         Put((signal.value ? "1" : "0") + signal.id + "\n");
         return;
@@ -77,8 +87,9 @@ void VcdWriter::Change(int64_t time, int signal, uint32_t value) {
     if (signal < 0 || signal >= static_cast<int>(signals_.size())) return;
     Signal& target = signals_[signal];
     if (target.width < 32) value &= (1u << target.width) - 1;
-    if (value == target.value) return;
+    if (target.known && value == target.value) return;
     target.value = value;
+    target.known = true;
     Stamp(time);
     WriteValue(target);
 }
