@@ -17,21 +17,28 @@ struct LineStep {
 };
 
 // The steps of a frame. `first`: the first frame after the port opened,
-// which idles the clock and the latch before anything else, since a driver
-// may have raised DTR (or set the break) at open. `together`: DTR and RTS
-// can change in one call, so each data bit goes out with the clock's return
-// to idle (the register samples data only on the clock's rising edge), and
-// the frame ends with the clock up: the next frame's first bit brings it
-// down, or ClockDown at the end of the run. 16N + 3 steps for a first
-// frame of N registers, 16N + 2 after. Otherwise one line per step, in the
-// window's order: 24N + 4 steps for a first frame, 24N + 2 after.
-std::vector<LineStep> PlanFrame(const Pattern& pattern, bool invert, bool first, bool together);
+// which idles the latch before anything else, since a driver may have set
+// the break (or raised DTR) at open. Each bit goes out with the clock's
+// return to idle and is shifted in by its rise, so the frame ends with the
+// clock up: the next frame's first bit brings it down, or ClockDown at the
+// end of the run. `together`: DTR and RTS change in one call, 16N + 3 steps
+// for a first frame of N registers, 16N + 2 after. Otherwise one line a
+// step, and data changes only where the bit differs from the one before:
+// `dataBefore` is the RTS level the last frame left (DataLevel of its LED
+// 1), ignored for a first frame, whose first bit always sets it. That is
+// 16N + 2 steps after the first, and one more for each change of level.
+std::vector<LineStep> PlanFrame(const Pattern& pattern, bool invert, bool first, bool together,
+                                int32_t dataBefore = -1);
+
+// The RTS level (0 or LINE_BIT_RTS) that carries LED `led` (1 to 8N) of
+// `pattern`.
+int32_t DataLevel(const Pattern& pattern, size_t led, bool invert);
 
 // The most steps a frame of `registers` takes.
 inline size_t MostFrameSteps(int registers) { return 24 * static_cast<size_t>(registers) + 4; }
 
-// The step that brings the clock down after a frame that left it up
-// (PlanFrame with `together`), before the run's rest.
+// The step that brings the clock down after the last frame, which left it
+// up, before the run's rest.
 LineStep ClockDown(bool invert);
 
 // The levels at which the register sees each line low: all clear, or all

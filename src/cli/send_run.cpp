@@ -26,14 +26,16 @@ double LongestRunNs(const SendSettings& settings, const std::vector<Frame>& fram
     return (static_cast<double>(settings.repeat) * roundMs + 3 * settings.stepMs) * 1e6;
 }
 
-FramePlan PlanSend(const Frame& frame, bool invert, double stepMs, double holdMs, bool first, bool together) {
-    return FramePlan{frame.pattern, false, PlanFrame(frame.pattern, invert, first, together), NsOf(stepMs),
+FramePlan PlanSend(const Frame& frame, bool invert, double stepMs, double holdMs, const Pattern* previous,
+                   bool together) {
+    const int32_t dataBefore = previous ? DataLevel(*previous, 1, invert) : -1;
+    return FramePlan{frame.pattern, false, PlanFrame(frame.pattern, invert, !previous, together, dataBefore),
+                     NsOf(stepMs),
                      NsOf(frame.holdMs >= 0 ? frame.holdMs : holdMs)};
 }
 
-FramePlan PlanEnd(bool invert, double stepMs, bool together) {
-    std::vector<LineStep> steps;
-    if (together) steps.push_back(ClockDown(invert));
+FramePlan PlanEnd(bool invert, double stepMs) {
+    std::vector<LineStep> steps{ClockDown(invert)};
     for (const LineStep& step : PlanRest(invert)) steps.push_back(step);
     return FramePlan{Pattern(), true, steps, NsOf(stepMs), 0};
 }
@@ -89,8 +91,8 @@ int SendFrames(const SendSettings& settings, FrameSource& frames, std::FILE* out
                 }
                 runner = std::make_unique<LiveRunner>(PORT_NUMBER, settings.invert);
             }
-            FramePlan plan =
-                PlanSend(frame, settings.invert, settings.stepMs, settings.holdMs, frameCount == 0, together);
+            FramePlan plan = PlanSend(frame, settings.invert, settings.stepMs, settings.holdMs,
+                                      frameCount == 0 ? nullptr : &last.pattern, together);
             ++frameCount;
             ++roundFrames;
             last = frame;
@@ -104,7 +106,7 @@ int SendFrames(const SendSettings& settings, FrameSource& frames, std::FILE* out
         if (stop != FrameSource::END || tooLong || lineFailed() || roundFrames == 0) break;
     }
     const bool frameFailed = lineFailed();
-    const FramePlan rest = PlanEnd(settings.invert, settings.stepMs, together);
+    const FramePlan rest = PlanEnd(settings.invert, settings.stepMs);
     if (frameCount > 0 && !frameFailed && !rest.steps.empty()) {
         // After an interrupt the rest comes at once, not at the end of the
         // hold the interrupt cut short.

@@ -34,13 +34,15 @@ constexpr int64_t MAX_RUN_NS = 9000000000000000000;
 double LongestRunNs(const SendSettings& settings, const std::vector<Frame>& frames);
 
 // The plan of one frame of a run: its steps (PlanFrame) `stepMs` apart,
-// then its own hold or else `holdMs`. `first`: the first frame after the
-// port opened; `together`: the port sets DTR and RTS in one call.
-FramePlan PlanSend(const Frame& frame, bool invert, double stepMs, double holdMs, bool first, bool together);
+// then its own hold or else `holdMs`. `previous`: the pattern of the frame
+// before in this run, null for the first after the port opened;
+// `together`: the port sets DTR and RTS in one call.
+FramePlan PlanSend(const Frame& frame, bool invert, double stepMs, double holdMs, const Pattern* previous,
+                   bool together);
 
-// The end of a run whose last frame went out whole: the clock down where
-// the frames leave it up (`together`), then PlanRest.
-FramePlan PlanEnd(bool invert, double stepMs, bool together);
+// The end of a run whose last frame went out whole: the clock down, where
+// the frames leave it, then PlanRest.
+FramePlan PlanEnd(bool invert, double stepMs);
 
 // Says on `err` why the frames stopped coming before the run began or
 // while it ran (BAD, FAILED, or INTERRUPTED with no frame sent), and

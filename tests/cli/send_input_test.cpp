@@ -181,11 +181,13 @@ TEST(SendInput, ALineIsBoundedWhateverFollows) {
 // time the frame is due, the hold its own or the run's, and the next frame
 // due where the last step ends.
 TEST(SendPlan, ADryRunPrintsThePlanAtItsTimes) {
-    FramePlan first = PlanSend(Frame{{0xA5}, -1}, false, 0.5, 3, true, true);
+    FramePlan first = PlanSend(Frame{{0xA5}, -1}, false, 0.5, 3, nullptr, true);
     EXPECT_EQ(first.steps.size(), 19u);
     EXPECT_EQ(first.holdNs, 3000000);
-    FramePlan next = PlanSend(Frame{{0x01}, 7.25}, false, 0.5, 3, false, false);
-    EXPECT_EQ(next.steps.size(), 26u);
+    // One line a step: data moves twice (0xA5 left LED 1's bit up).
+    const Pattern before{0xA5};
+    FramePlan next = PlanSend(Frame{{0x01}, 7.25}, false, 0.5, 3, &before, false);
+    EXPECT_EQ(next.steps.size(), 20u);
     EXPECT_EQ(next.holdNs, 7250000);
 
     std::FILE* out = std::tmpfile();
@@ -203,6 +205,55 @@ TEST(SendPlan, ADryRunPrintsThePlanAtItsTimes) {
     EXPECT_EQ(lines[1], "2.000 TXD_BREAK=0\n");
     EXPECT_EQ(lines[2], "2.500 DTR=0 RTS=1\n");
     EXPECT_EQ(lines[19], "11.000 TXD_BREAK=0\n");
+}
+
+// Frames after frames, as a chain of registers sees them (a rising clock
+// shifts the data in, a rising latch shows it; an inverting stage
+// complements every line): each latch shows its frame, a frame after the
+// first costs 16N + 2 requests, plus one a change of data where each line
+// is its own request, and the run's end leaves the clock and latch idle.
+TEST(SendPlan, EveryFrameLatchesWholeAtTheFewestRequests) {
+    std::srand(27);
+    for (int round = 0; round < 200; ++round) {
+        const bool invert = round % 2, together = round % 4 >= 2;
+        const size_t registers = 1 + std::rand() % 3;
+        const int32_t idle = IdleLevels(invert);
+        int32_t lines = std::rand() & (LINE_BIT_DTR | LINE_BIT_RTS | LINE_BIT_TXD);  // as the open left them
+        std::vector<uint8_t> shift(registers * 8), outputs;
+        auto apply = [&](const LineStep& step) {
+            const int32_t next = (lines & ~step.mask) | (step.levels & step.mask);
+            const int32_t rose = ~(lines ^ idle) & (next ^ idle);
+            if (rose & LINE_BIT_DTR) {
+                shift.insert(shift.begin(), ((next ^ idle) & LINE_BIT_RTS) ? 1 : 0);
+                shift.pop_back();
+            }
+            if (rose & LINE_BIT_TXD) outputs = shift;
+            lines = next;
+        };
+        Pattern previous;
+        for (int frame = 0; frame < 4; ++frame) {
+            Pattern pattern(registers);
+            for (uint8_t& byte : pattern) byte = static_cast<uint8_t>(std::rand() % 4 ? std::rand() : 0xFF);
+            const FramePlan plan = PlanSend(Frame{pattern, -1}, invert, 0, 0, frame ? &previous : nullptr, together);
+            size_t changes = 0;
+            for (size_t led = 8 * registers; led > 1; --led)
+                changes += DataLevel(pattern, led, invert) != DataLevel(pattern, led - 1, invert);
+            if (frame) {
+                changes += DataLevel(previous, 1, invert) != DataLevel(pattern, 8 * registers, invert);
+                EXPECT_EQ(plan.steps.size(), 16 * registers + 2 + (together ? 0 : changes)) << round;
+            }
+            for (const LineStep& step : plan.steps) apply(step);
+            for (size_t led = 1; led <= 8 * registers; ++led)
+                ASSERT_EQ(outputs[led - 1], (pattern[(led - 1) / 8] >> ((led - 1) % 8)) & 1) << round << " LED " << led;
+            previous = pattern;
+        }
+        const std::vector<uint8_t> shown = outputs;
+        for (const LineStep& step : PlanEnd(invert, 0).steps) apply(step);
+        // DTR and the break end clear: idle, or under invert the levels a
+        // closing driver leaves as they are.
+        EXPECT_EQ(lines & (LINE_BIT_DTR | LINE_BIT_TXD), 0) << round;
+        EXPECT_EQ(outputs, shown) << round;
+    }
 }
 
 // What --check makes of a series of change times: the median, not the
