@@ -79,21 +79,25 @@ printf '0x3C\n0x100\n' | run wide-input -- --step-ms 0 -
 [ "$status" -eq 64 ] && grep -qF "line 2: '0x100' is wider than the chain" "$work/wide-input.err" &&
   [ "$(latched "$work/wide-input.trace" 1)" = "0x3c " ] || fail "wide-input: status $status: $(cat "$work/wide-input.err")"
 
-# Within a run a frame costs 16N + 2 device calls where DTR and RTS go in
-# one call (termios): each bit its data with the clock's fall, then the
-# rise; the latch two. The Windows program sets one line a call: 24N + 2
-# (data, clock up, clock down a bit; the latch two). With alternating bits
-# every call moves a line, and the lines one call moves share a stamp, so
-# the trace's stamps count the calls from the first frame's latch to the
-# last one's.
+# Within a run a frame costs 16N + 2 device calls: each bit its data with
+# the clock's fall, then the rise; the latch two. Where DTR and RTS go in
+# one call (termios) that holds for every pattern; the Windows program sets
+# one line a call and moves data only where a bit differs from the one
+# before: 16N + 2 for steady bits (0xFF...), 24N + 2 for alternating ones
+# (0x55...). Every call moves a line, and the lines one call moves share a
+# stamp, so the trace's stamps count the calls from the first frame's latch
+# to the last one's.
 for n in 1 3; do
-  run calls$n SHIFTLAMP_BOARD_REGISTERS=$n -- --registers $n --step-ms 0 --repeat 5 0x$(printf '5%.0s' $(seq $((2 * n))))
-  calls=$(awk '$2 == "DTR" || $2 == "RTS" || $2 == "BREAK" { if ($1 != stamp) i++; stamp = $1
-      if ($2 == "BREAK" && $3 == 0) { if (!first) first = i; last = i } }
-    END { print last - first }' "$work/calls$n.trace")
-  per=$((wine ? 24 * n + 2 : 16 * n + 2))
-  [ "$status" -eq 0 ] && [ "$calls" = $((4 * per)) ] ||
-    fail "calls$n: status $status, $calls device calls in 4 frames after the first, expected $((4 * per))"
+  for digit in 5 F; do
+    run calls$n$digit SHIFTLAMP_BOARD_REGISTERS=$n -- --registers $n --step-ms 0 --repeat 5 \
+      0x$(printf "$digit%.0s" $(seq $((2 * n))))
+    calls=$(awk '$2 == "DTR" || $2 == "RTS" || $2 == "BREAK" { if ($1 != stamp) i++; stamp = $1
+        if ($2 == "BREAK" && $3 == 0) { if (!first) first = i; last = i } }
+      END { print last - first }' "$work/calls$n$digit.trace")
+    per=$((wine && digit == 5 ? 24 * n + 2 : 16 * n + 2))
+    [ "$status" -eq 0 ] && [ "$calls" = $((4 * per)) ] ||
+      fail "calls$n$digit: status $status, $calls device calls in 4 frames after the first, expected $((4 * per))"
+  done
 done
 
 # --check with the last QH' wired back: found on each input line (RI

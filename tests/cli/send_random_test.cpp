@@ -21,6 +21,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cinttypes>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -43,7 +44,9 @@ const int SIGNAL_NUMBER[] = {0, SIGINT, SIGTERM, SIGHUP};
 
 struct Case {
     uint64_t seed;
-    std::vector<int> frames;
+    int registers;  // in the chain, and so --registers
+    bool registersByEnv;  // given as $SHIFTLAMP_REGISTERS
+    std::vector<uint64_t> frames;
     bool piped;              // frames on standard input, written with pauses
     std::vector<int> pausesUs;  // before each line of the pipe
     double stepMs, holdMs;
@@ -66,7 +69,10 @@ Case Pick(uint64_t seed) {
     auto chance = [&](int percent) { return below(100) < percent; };
     Case c{};
     c.seed = seed;
-    for (int n = 1 + below(4); n > 0; --n) c.frames.push_back(chance(15) ? (chance(50) ? 0 : 0xFF) : below(256));
+    c.registers = chance(70) ? 1 : 2 + below(3);
+    c.registersByEnv = chance(30);
+    const uint64_t all = (uint64_t{1} << (8 * c.registers)) - 1;
+    for (int n = 1 + below(4); n > 0; --n) c.frames.push_back(chance(15) ? (chance(50) ? 0 : all) : random() & all);
     c.piped = chance(35);
     for (size_t k = 0; k < c.frames.size(); ++k) c.pausesUs.push_back(chance(50) ? 0 : below(20000));
     c.stepMs = chance(30) ? 0 : below(201) / 100.0;
@@ -95,12 +101,12 @@ Case Pick(uint64_t seed) {
     int fault = below(100);
     c.fault = fault < 50 ? 0 : fault < 65 ? 1 : fault < 77 ? 2 : fault < 88 ? 3 : 4;
     const char* lines[] = {"dtr", "rts", "dtr,rts"};
-    if (c.fault == 1) c.faultValue = std::to_string(1 + below(20 * static_cast<int>(c.frames.size()) + 8));
+    if (c.fault == 1) c.faultValue = std::to_string(1 + below(20 * c.registers * static_cast<int>(c.frames.size()) + 8));
     if (c.fault == 2 || c.fault == 3) c.faultValue = lines[below(3)];
     if (c.fault == 4) c.faultValue = "1";
     // In a long hold the signal waits for a latch change, which a stuck
     // clock cannot hold back.
-    c.signalAt = static_cast<size_t>(c.holdMs > 1000 ? 1 + below(2) : below(20 * static_cast<int>(c.frames.size()) + 4));
+    c.signalAt = static_cast<size_t>(c.holdMs > 1000 ? 1 + below(2) : below(20 * c.registers * static_cast<int>(c.frames.size()) + 4));
     c.traced = chance(40);
     return c;
 }
@@ -108,7 +114,8 @@ Case Pick(uint64_t seed) {
 std::string Describe(const Case& c) {
     std::ostringstream text;
     text << "seed " << c.seed << ":";
-    for (int frame : c.frames) text << " 0x" << std::hex << frame << std::dec;
+    if (c.registers > 1) text << (c.registersByEnv ? " REGISTERS=" : " --registers ") << c.registers;
+    for (uint64_t frame : c.frames) text << " 0x" << std::hex << frame << std::dec;
     text << (c.piped ? " (piped)" : "") << " step " << c.stepMs << " hold " << c.holdMs << " repeat " << c.repeat
          << (c.invert ? " --invert" : "") << (c.boardInverts ? " INVERT=1" : "") << " CLOSE=" << c.closeText;
     for (int line = 0; line < 3; ++line)
@@ -163,7 +170,8 @@ Outcome Execute(const Case& c, const std::string& send, const std::string& libra
     if (c.invert) args.push_back("--invert");
     if (c.traced) args.insert(args.end(), {"--trace", vcd});
     if (c.piped) args.push_back("-");
-    for (int frame : c.frames)
+    if (c.registers > 1 && !c.registersByEnv) args.insert(args.end(), {"--registers", std::to_string(c.registers)});
+    for (uint64_t frame : c.frames)
         if (!c.piped) args.push_back(std::to_string(frame));
     std::vector<std::string> env;
     for (char** variable = environ; *variable; ++variable)
@@ -171,7 +179,9 @@ Outcome Execute(const Case& c, const std::string& send, const std::string& libra
     env.insert(env.end(), {"LD_PRELOAD=" + library, "SHIFTLAMP_BOARD_DEVICE=" + device,
                            "SHIFTLAMP_BOARD_TRACE=" + trace, "SHIFTLAMP_BOARD_INVERT=" + std::to_string(c.boardInverts),
                            "SHIFTLAMP_BOARD_CLOSE=" + c.closeText, "SHIFTLAMP_BOARD_LINE_US=" + std::to_string(c.lineUs),
+                           "SHIFTLAMP_BOARD_REGISTERS=" + std::to_string(c.registers),
                            "ASAN_OPTIONS=verify_asan_link_order=0"});
+    if (c.registersByEnv) env.push_back("SHIFTLAMP_REGISTERS=" + std::to_string(c.registers));
     for (int line = 0; line < 3; ++line)
         if (c.openLevel[line] >= 0)
             env.push_back(std::string("SHIFTLAMP_BOARD_OPEN_") + (line == BREAK ? "BREAK" : line == DTR ? "DTR" : "RTS") +
@@ -243,7 +253,7 @@ struct Event {
     int line;  // DTR, RTS, BREAK; -1 for open and close
     int level;
     int lines[3];  // the levels after the event
-    int outputs;
+    uint64_t outputs;
 };
 
 std::vector<Event> ReadTrace(const std::string& path) {
@@ -255,7 +265,7 @@ std::vector<Event> ReadTrace(const std::string& path) {
         char level[4];
         Event event{};
         if (text.empty() || text[0] == '#' ||
-            std::sscanf(text.c_str(), "%*s %15s %3s dtr=%d rts=%d break=%d shift=%*x outputs=%x", name, level,
+            std::sscanf(text.c_str(), "%*s %15s %3s dtr=%d rts=%d break=%d shift=%*x outputs=%" SCNx64, name, level,
                         &event.lines[DTR], &event.lines[RTS], &event.lines[BREAK], &event.outputs) != 6)
             continue;
         std::string event_name = name;
@@ -328,9 +338,9 @@ int ManPageStatus(const std::string& manPage, const char* signal) {
     return found;
 }
 
-std::string Hex(int value) {
-    char text[8];
-    std::snprintf(text, sizeof text, "0x%02x", value);
+std::string Hex(uint64_t value) {
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%02" PRIx64, value);
     return text;
 }
 
@@ -346,13 +356,13 @@ std::vector<std::string> Check(const Case& c, const Outcome& o, const std::strin
     if (c.signal && signalStatus < 0) problem(std::string("the man page gives no status for SIG") + SIGNAL_NAME[c.signal]);
 
     // The frames a whole run sends, in order; an endless one, far enough.
-    std::vector<int> asked;
+    std::vector<uint64_t> asked;
     for (int round = 0; round < (c.repeat ? c.repeat : 1000); ++round)
         asked.insert(asked.end(), c.frames.begin(), c.frames.end());
 
     // Every rising edge at the register's latch, and what it stored. Before
     // the run the outputs are 0 (the board's power-up).
-    std::vector<int> latched = {0};
+    std::vector<uint64_t> latched = {0};
     std::vector<Event> changes;  // the port's changes, open's included
     bool opened = false, closed = false;
     size_t openChanges = 0;
@@ -394,8 +404,8 @@ std::vector<std::string> Check(const Case& c, const Outcome& o, const std::strin
     // The outputs: the frames latched are the frames asked for, in order,
     // each whole (the same frame twice in a row counts once); a run that
     // ends 0 latched them all.
-    std::vector<int> wanted = {0};
-    for (int frame : asked)
+    std::vector<uint64_t> wanted = {0};
+    for (uint64_t frame : asked)
         if (frame != wanted.back()) wanted.push_back(frame);
     if (c.invert == c.boardInverts) {
         for (size_t k = 1; k < latched.size(); ++k) {
@@ -414,7 +424,7 @@ std::vector<std::string> Check(const Case& c, const Outcome& o, const std::strin
         if (std::regex_search(o.err, named, std::regex("frame ([0-9]+)"))) {
             size_t frame = std::stoul(named[1]);
             size_t whole = o.err.find("not latched") != std::string::npos ? frame - 1 : frame;
-            std::vector<int> expected = {0};
+            std::vector<uint64_t> expected = {0};
             for (size_t k = 0; k < whole && k < asked.size(); ++k)
                 if (asked[k] != expected.back()) expected.push_back(asked[k]);
             if (latched != expected)
