@@ -18,13 +18,13 @@
 #include "cli/send_input.h"
 #include "cli/send_run.h"
 #include "cli/send_runner.h"
+#include "serial/serial_port.h"
 #ifndef _WIN32
 #include <pty.h>
 #include <sys/file.h>
 #include <sys/wait.h>
 
 #include "cli/cli_platform.h"
-#include "serial/serial_port.h"
 #include "os/os.h"
 #include "runtime/process_values.h"
 #include "cli/text_utf.h"
