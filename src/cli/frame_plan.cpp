@@ -13,7 +13,7 @@ std::vector<LineStep> PlanRest(bool invert) {
 
 LineStep ClockDown(bool invert) { return {LINE_BIT_DTR, IdleLevels(invert)}; }
 
-std::vector<LineStep> PlanFrame(const Pattern& pattern, bool invert, bool first, bool together, int32_t dataBefore) {
+std::vector<LineStep> PlanFrame(const Pattern& pattern, bool invert, bool together, int32_t dataBefore) {
     // With an inverting stage between port and register every level is
     // complemented, so the register still sees clocks that idle low.
     const int32_t idle = IdleLevels(invert);
@@ -24,8 +24,8 @@ std::vector<LineStep> PlanFrame(const Pattern& pattern, bool invert, bool first,
     std::vector<LineStep> steps;
     // A driver may have raised DTR or set the break at open: the latch goes
     // idle first, and the first bit brings the clock down.
-    if (first) steps.push_back({LINE_BIT_TXD, idle});
-    int32_t rts = first ? -1 : dataBefore;
+    if (dataBefore < 0) steps.push_back({LINE_BIT_TXD, idle});
+    int32_t rts = dataBefore;
     for (size_t led = leds; led >= 1; --led) {
         // The clock falls (or stays idle) as the next bit goes out; the
         // register samples data only on the clock's rising edge.

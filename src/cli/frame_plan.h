@@ -16,19 +16,18 @@ struct LineStep {
     int32_t levels;
 };
 
-// The steps of a frame. `first`: the first frame after the port opened,
-// which idles the latch before anything else, since a driver may have set
-// the break (or raised DTR) at open. Each bit goes out with the clock's
-// return to idle and is shifted in by its rise, so the frame ends with the
-// clock up: the next frame's first bit brings it down, or ClockDown at the
-// end of the run. `together`: DTR and RTS change in one call, 16N + 3 steps
-// for a first frame of N registers, 16N + 2 after. Otherwise one line a
-// step, and data changes only where the bit differs from the one before:
-// `dataBefore` is the RTS level the last frame left (DataLevel of its LED
-// 1), ignored for a first frame, whose first bit always sets it. That is
-// 16N + 2 steps after the first, and one more for each change of level.
-std::vector<LineStep> PlanFrame(const Pattern& pattern, bool invert, bool first, bool together,
-                                int32_t dataBefore = -1);
+// The steps of a frame. `dataBefore`: the RTS level the run's last frame
+// left (DataLevel of its LED 1), or -1 for the first frame after the port
+// opened, which idles the latch before anything else, since a driver may
+// have set the break (or raised DTR) at open, and always sets RTS for its
+// first bit. Each bit goes out with the clock's return to idle and is
+// shifted in by its rise, so the frame ends with the clock up: the next
+// frame's first bit brings it down, or ClockDown at the end of the run.
+// `together`: DTR and RTS change in one call, 16N + 3 steps for a first
+// frame of N registers, 16N + 2 after. Otherwise one line a step, and data
+// changes only where the bit differs from the one before: 16N + 2 steps
+// after the first, and one more for each change of level.
+std::vector<LineStep> PlanFrame(const Pattern& pattern, bool invert, bool together, int32_t dataBefore);
 
 // The RTS level (0 or LINE_BIT_RTS) that carries LED `led` (1 to 8N) of
 // `pattern`.

@@ -292,7 +292,7 @@ private:
         // The fewest changes a frame within a run takes: where each line is
         // its own call, bits that differ from the one before add one each.
         const Pattern steady(static_cast<size_t>(registers_), 0x00);
-        const size_t changes = PlanFrame(steady, invert_, false, together, DataLevel(steady, 1, invert_)).size();
+        const size_t changes = PlanFrame(steady, invert_, together, DataLevel(steady, 1, invert_)).size();
         Add("per change", TimingFinding(times, changes, registers_));
         return true;
     }

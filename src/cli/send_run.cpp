@@ -29,7 +29,7 @@ double LongestRunNs(const SendSettings& settings, const std::vector<Frame>& fram
 FramePlan PlanSend(const Frame& frame, bool invert, double stepMs, double holdMs, const Pattern* previous,
                    bool together) {
     const int32_t dataBefore = previous ? DataLevel(*previous, 1, invert) : -1;
-    return FramePlan{frame.pattern, false, PlanFrame(frame.pattern, invert, !previous, together, dataBefore),
+    return FramePlan{frame.pattern, false, PlanFrame(frame.pattern, invert, together, dataBefore),
                      NsOf(stepMs),
                      NsOf(frame.holdMs >= 0 ? frame.holdMs : holdMs)};
 }
